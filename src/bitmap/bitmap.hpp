@@ -1,0 +1,70 @@
+// One-bit-per-pixel raster stored as packed byte rows in XBM bit order, and its XBM text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Rows of packed bytes. Pixel x of a row lives in byte x / 8 at bit x % 8, bit 0 being the least
+// significant: the leftmost pixel of each group of eight is the lowest bit, as XBM wants it.
+// The bit operations do not check their arguments: x must stay below 8 * row length and the row
+// below the row count.
+class BitArray {
+  public:
+    std::vector<std::vector<std::uint8_t>> rows;
+
+    BitArray() = default;
+    // A store is sized once and handed around by reference; a copy would only be a slow mistake.
+    BitArray(const BitArray&) = delete;
+    BitArray& operator=(const BitArray&) = delete;
+
+    // Makes `row_count` rows of ceil(bits_per_row / 8) bytes each; new bytes are 0.
+    void set_size(std::uint32_t bits_per_row, std::uint32_t row_count);
+
+    bool get_bit(std::uint32_t x, std::uint32_t row) const {
+        return (rows[row][x >> 3] & mask(x)) != 0;
+    }
+    void set_bit(std::uint32_t x, std::uint32_t row) { rows[row][x >> 3] |= mask(x); }
+    void reset_bit(std::uint32_t x, std::uint32_t row) {
+        rows[row][x >> 3] &= static_cast<std::uint8_t>(~mask(x));
+    }
+    void change_bit(std::uint32_t x, std::uint32_t row) { rows[row][x >> 3] ^= mask(x); }
+
+  private:
+    static std::uint8_t mask(std::uint32_t x) { return static_cast<std::uint8_t>(1u << (x & 7u)); }
+};
+
+// A monochrome image: `width` x `height` pixels, (0, 0) at the top left. A set pixel is drawn.
+class CBitmap {
+  public:
+    std::uint32_t width;
+    std::uint32_t height;
+    BitArray bits;
+
+    // All pixels clear, or, with `fill`, every bit of every byte set (spare bits past the width
+    // included).
+    CBitmap(std::uint32_t width, std::uint32_t height, bool fill);
+
+    bool get_pixel(std::uint32_t x, std::uint32_t y) const { return bits.get_bit(x, y); }
+    void set_pixel(std::uint32_t x, std::uint32_t y) { bits.set_bit(x, y); }
+    void reset_pixel(std::uint32_t x, std::uint32_t y) { bits.reset_bit(x, y); }
+    void change_pixel(std::uint32_t x, std::uint32_t y) { bits.change_bit(x, y); }
+
+    // The whole XBM file text: two #define lines, then one line of "0xHH, " bytes per row, the
+    // last row ending in a space instead of a comma, then "};" with no line feed after it.
+    std::string tostr() const;
+};
+
+// "0x" and two capital hexadecimal digits: 10 gives "0x0A".
+std::string char_to_hex(std::uint8_t byte);
+
+// Bytes in each row of a bitmap `width` pixels wide.
+constexpr std::uint64_t bytes_per_row(std::uint32_t width) {
+    return (std::uint64_t{width} + 7) / 8;
+}
+
+// Exact length of the text tostr() makes for a bitmap of this size.
+std::uint64_t xbm_text_length(std::uint32_t width, std::uint32_t height);
+
+// Upper estimate of the heap a bitmap of this size holds, per-row bookkeeping included.
+std::uint64_t bitmap_footprint(std::uint32_t width, std::uint32_t height);

@@ -1,0 +1,44 @@
+// Reading the command line into the parameters of one run, or into the reason it is refused.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+// Any value that can be written to a text stream, as that text; an argument comes back unchanged.
+template <typename T>
+std::string to_string(const T& value) {
+    std::ostringstream stream;
+    stream << value;
+    return stream.str();
+}
+
+// Largest width or height: beyond 2^24 single precision no longer holds every pixel coordinate,
+// and the triangle's points could fall past the last column or row.
+inline constexpr std::uint32_t kMaxSide = 16777216;
+
+struct Options {
+    std::string file_name;
+    std::string type = "triangle";
+    std::uint32_t width = 1000;
+    std::uint32_t height = 1000;
+    std::uint32_t iterations = 100000;
+};
+
+struct CommandLine {
+    Options options;
+    // Empty when the run may go ahead; otherwise the one "ERREUR: " line that refuses it, to be
+    // printed after the help box, the run ending with status 1.
+    std::string error;
+};
+
+// Positional arguments: file name, then optionally type, width, height and iterations.
+// `argc` counts the program's name, as main receives it; argv[1..argc-1] are read.
+CommandLine read_command_line(int argc, const char* const* argv);
+
+// Reads a number the way atoi does (leading white space, an optional sign, the digits up to the
+// first other character, 0 when there are none) and takes it as unsigned 32-bit, so -1 gives
+// 4294967295. Values outside -2147483648 to 4294967295 give nothing instead of wrapping.
+std::optional<std::uint32_t> read_number(std::string_view text);
