@@ -4,9 +4,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <iostream>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -38,8 +38,11 @@ constexpr std::string_view kHelpLines[] = {
     "_____________________________________________________",
 };
 
+// One line on standard error, flushed at once.
 void report(const std::string& error) {
-    std::cerr << error << std::endl;
+    std::fwrite(error.data(), 1, error.size(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
 }
 
 std::string memory_error(const Options& options) {
@@ -107,9 +110,12 @@ bool save(const std::string& file_name, std::string_view text) {
 
 void help() {
     for (const std::string_view line : kHelpLines) {
-        std::cout << line << std::endl;
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
     }
-    std::cout << std::endl;
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
 }
 
 int main(int argc, char* argv[]) {

@@ -1,67 +1,104 @@
 #include "memory.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <charconv>
 #include <string>
+#include <string_view>
 
 namespace {
 
-std::optional<std::uint64_t> read_value(const std::string& path) {
-    std::ifstream file(path);
-    std::uint64_t value = 0;
-    if (file >> value) {
-        return value;
+// The files read here are a few kilobytes of text from the kernel. Plain system calls keep this
+// check far cheaper than the run it guards, even the smallest one.
+class SmallFile {
+  public:
+    explicit SmallFile(const std::string& path) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return;
+        }
+        ssize_t got = 0;
+        while (size_ < sizeof buffer_ &&
+               (got = ::read(fd, buffer_ + size_, sizeof buffer_ - size_)) > 0) {
+            size_ += static_cast<std::size_t>(got);
+        }
+        ::close(fd);
     }
-    return std::nullopt;  // missing, or "max" for no limit
+    std::string_view text() const { return {buffer_, size_}; }
+
+  private:
+    char buffer_[8192];
+    std::size_t size_ = 0;
+};
+
+std::optional<std::uint64_t> parse_number(std::string_view text) {
+    text.remove_prefix(std::min(text.find_first_not_of(' '), text.size()));
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end == text.data()) {
+        return std::nullopt;  // missing, or "max" for no limit
+    }
+    return value;
 }
 
-// The number after `key` in a file of "key value" lines, such as /proc/meminfo or memory.stat.
-std::optional<std::uint64_t> read_keyed(const std::string& path, const std::string& key) {
-    std::ifstream file(path);
-    std::string line;
-    while (std::getline(file, line)) {
-        if (line.compare(0, key.size(), key) == 0) {
-            std::istringstream rest(line.substr(key.size()));
-            std::uint64_t value = 0;
-            if (rest >> value) {
-                return value;
-            }
+std::optional<std::uint64_t> read_value(const std::string& path) {
+    return parse_number(SmallFile(path).text());
+}
+
+// Takes the first line off `text` and returns it, without its line feed.
+std::string_view next_line(std::string_view& text) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    return line;
+}
+
+// The number after `key` at the start of a line, as in /proc/meminfo or memory.stat.
+std::optional<std::uint64_t> read_keyed(const std::string& path, std::string_view key) {
+    const SmallFile file(path);
+    for (std::string_view text = file.text(); !text.empty();) {
+        if (const std::string_view line = next_line(text); line.starts_with(key)) {
+            return parse_number(line.substr(key.size()));
         }
     }
     return std::nullopt;
 }
 
 struct Hierarchy {
-    std::string root;        // where the hierarchy is mounted
-    std::string limit_file;  // memory.max or memory.limit_in_bytes
-    std::string usage_file;  // memory.current or memory.usage_in_bytes
-    std::string inactive_key;
+    const char* root;        // where the hierarchy is mounted
+    const char* limit_file;  // memory.max or memory.limit_in_bytes
+    const char* usage_file;  // memory.current or memory.usage_in_bytes
+    const char* inactive_key;
 };
 
-const Hierarchy kV2 = {"/sys/fs/cgroup", "memory.max", "memory.current", "inactive_file "};
-const Hierarchy kV1 = {"/sys/fs/cgroup/memory", "memory.limit_in_bytes", "memory.usage_in_bytes",
-                       "total_inactive_file "};
+constexpr Hierarchy kV2 = {"/sys/fs/cgroup", "/memory.max", "/memory.current", "inactive_file "};
+constexpr Hierarchy kV1 = {"/sys/fs/cgroup/memory", "/memory.limit_in_bytes",
+                           "/memory.usage_in_bytes", "total_inactive_file "};
 
 // Headroom under the tightest limit from this group up to the root. Page cache that the kernel
 // can drop on its own (inactive file pages) does not count as used.
-std::optional<std::uint64_t> cgroup_headroom(const Hierarchy& h, std::string group) {
+std::optional<std::uint64_t> cgroup_headroom(const Hierarchy& h, std::string_view group) {
     std::optional<std::uint64_t> headroom;
+    if (group == "/") {
+        group = {};
+    }
     for (;;) {
-        const std::string dir = h.root + group;
-        const auto limit = read_value(dir + "/" + h.limit_file);
-        const auto usage = read_value(dir + "/" + h.usage_file);
+        const std::string dir = h.root + std::string(group);
+        const auto limit = read_value(dir + h.limit_file);
+        const auto usage = read_value(dir + h.usage_file);
         if (limit && usage) {
-            const std::uint64_t inactive =
-                read_keyed(dir + "/memory.stat", h.inactive_key).value_or(0);
+            const auto inactive = read_keyed(dir + "/memory.stat", h.inactive_key).value_or(0);
             const std::uint64_t used = *usage - std::min(*usage, inactive);
             const std::uint64_t room = *limit - std::min(*limit, used);
             headroom = std::min(headroom.value_or(room), room);
         }
-        if (group.empty() || group == "/") {
+        const std::size_t parent = group.find_last_of('/');
+        if (group.empty() || parent == std::string_view::npos) {
             return headroom;
         }
-        group.erase(group.find_last_of('/'));
+        group = group.substr(0, parent);
     }
 }
 
@@ -73,13 +110,13 @@ std::optional<std::uint64_t> available_memory() {
         available = *kib * 1024;
     }
     // Lines of /proc/self/cgroup: "0::/path" for v2, "N:memory:/path" (among others) for v1.
-    std::ifstream cgroups("/proc/self/cgroup");
-    std::string line;
-    while (std::getline(cgroups, line)) {
+    const SmallFile cgroups("/proc/self/cgroup");
+    for (std::string_view text = cgroups.text(); !text.empty();) {
+        const std::string_view line = next_line(text);
         std::optional<std::uint64_t> room;
-        if (line.rfind("0::", 0) == 0) {
+        if (line.starts_with("0::")) {
             room = cgroup_headroom(kV2, line.substr(3));
-        } else if (const auto at = line.find(":memory:"); at != std::string::npos) {
+        } else if (const auto at = line.find(":memory:"); at != std::string_view::npos) {
             room = cgroup_headroom(kV1, line.substr(at + 8));
         }
         if (room) {

@@ -33,21 +33,27 @@ namespace {
 class MinimalStandard {
   public:
     std::uint32_t next() {
-        state_ = static_cast<std::uint32_t>(std::uint64_t{16807} * state_ % 2147483647u);
+        // 2^31 is 1 modulo 2^31 - 1, so the product's high bits fold onto its low bits; one
+        // subtraction then brings the sum, below 2^31 + 16807, into range.
+        constexpr std::uint32_t kModulus = 2147483647u;
+        const std::uint64_t product = std::uint64_t{16807} * state_;
+        std::uint32_t folded = static_cast<std::uint32_t>((product & kModulus) + (product >> 31));
+        if (folded >= kModulus) {
+            folded -= kModulus;
+        }
+        state_ = folded;
         return state_;
     }
 
-    // A uniform value in [0, 1) from two outputs, the second weighing R times the first. The
-    // order of the operations is fixed: the fern's pixels depend on every rounding.
+    // A uniform value in [0, 1) from two outputs, the second weighing R times the first:
+    // ((g1 - 1) + (g2 - 1) * R) / (R * R), rounded step by step in exactly this order, since the
+    // fern's pixels depend on every rounding.
     double uniform() {
-        constexpr double range = 2147483646.0;  // distinct outputs, 1 to 2^31 - 2
-        double sum = 0.0;
-        double factor = 1.0;
-        sum += static_cast<double>(next() - 1) * factor;
-        factor *= range;
-        sum += static_cast<double>(next() - 1) * factor;
-        factor *= range;
-        return sum / factor;
+        constexpr double kRange = 2147483646.0;  // distinct outputs, 1 to 2^31 - 2
+        constexpr double kRangeSquared = kRange * kRange;
+        const auto low = static_cast<double>(next() - 1);
+        const auto high = static_cast<double>(next() - 1);
+        return (low + high * kRange) / kRangeSquared;
     }
 
   private:
