@@ -1,0 +1,84 @@
+// Per-operation speed of the bitmap, the two generators and the XBM encoder.
+//   cmake -S . -B build-bench -DFRACTXBM_BENCHMARKS=ON && cmake --build build-bench -j2
+//   build-bench/bench/fractxbm_bench
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+
+#include "bitmap/bitmap.hpp"
+#include "fractals/fractals.hpp"
+
+namespace {
+
+void size_args(benchmark::internal::Benchmark* b) {
+    b->Args({1000, 1000})->Args({16384, 16384})->Unit(benchmark::kMillisecond);
+}
+
+// Pixels in a scattered order that no prefetcher can guess, as the generators write them.
+void BM_set_pixel(benchmark::State& state) {
+    const auto side = static_cast<std::uint32_t>(state.range(0));
+    CBitmap bitmap(side, side, false);
+    std::uint32_t x = 1, y = 1;
+    for (auto _ : state) {
+        for (int i = 0; i < 100000; ++i) {
+            x = (x * 1103515245u + 12345u) % side;
+            y = (y * 69069u + 1u) % side;
+            bitmap.set_pixel(x, y);
+        }
+        benchmark::DoNotOptimize(bitmap.bits.rows.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 100000);
+}
+BENCHMARK(BM_set_pixel)->Apply(size_args);
+
+void BM_draw_triangle(benchmark::State& state) {
+    CBitmap bitmap(static_cast<std::uint32_t>(state.range(0)),
+                   static_cast<std::uint32_t>(state.range(1)), false);
+    std::srand(1);
+    for (auto _ : state) {
+        draw_triangle(bitmap, 100000);
+    }
+    state.SetItemsProcessed(state.iterations() * 100000);
+}
+BENCHMARK(BM_draw_triangle)->Apply(size_args);
+
+void BM_draw_fern(benchmark::State& state) {
+    CBitmap bitmap(static_cast<std::uint32_t>(state.range(0)),
+                   static_cast<std::uint32_t>(state.range(1)), false);
+    for (auto _ : state) {
+        draw_fern(bitmap, 100000);
+    }
+    state.SetItemsProcessed(state.iterations() * 100000);
+}
+BENCHMARK(BM_draw_fern)->Apply(size_args);
+
+// The text of a fern drawn as in the default run: mostly zero bytes, as real pictures are.
+void BM_tostr(benchmark::State& state) {
+    CBitmap bitmap(static_cast<std::uint32_t>(state.range(0)),
+                   static_cast<std::uint32_t>(state.range(1)), false);
+    draw_fern(bitmap, 100000);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(bitmap.tostr());
+    }
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(state.iterations()) *
+        static_cast<std::int64_t>(xbm_text_length(bitmap.width, bitmap.height)));
+}
+BENCHMARK(BM_tostr)->Apply(size_args);
+
+// Every byte non-zero: the encoder's slow path throughout.
+void BM_tostr_dense(benchmark::State& state) {
+    CBitmap bitmap(static_cast<std::uint32_t>(state.range(0)),
+                   static_cast<std::uint32_t>(state.range(1)), true);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(bitmap.tostr());
+    }
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(state.iterations()) *
+        static_cast<std::int64_t>(xbm_text_length(bitmap.width, bitmap.height)));
+}
+BENCHMARK(BM_tostr_dense)->Apply(size_args);
+
+}  // namespace
+
+BENCHMARK_MAIN();
