@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Makes the two pictures shown in README.md from the program's own output, with netpbm's
+# xbmtopbm and pnmtopng. Run from the repository's root after building:
+#     bash docs/images/make-images.sh [path/to/fractxbm]
+# The triangle is seeded with the clock, so each run gives a slightly different picture.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+exe="${1:-build/fractxbm}"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+"$exe" "$work/triangle.xbm" triangle 600 600 200000
+"$exe" "$work/fern.xbm" fern 500 600 300000
+
+for name in triangle fern; do
+    xbmtopbm "$work/$name.xbm" | pnmtopng -compression 9 > "docs/images/$name.png"
+done
