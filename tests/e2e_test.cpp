@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -46,6 +47,16 @@ class Run : public testing::Test {
     void TearDown() override { fs::remove_all(dir_); }
 
     fs::path path(const std::string& name) const { return dir_ / name; }
+
+    // The names in the test's directory, sorted.
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir_)) {
+            names.push_back(entry.path().filename());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 
     // Runs fractxbm with these arguments in the test's own directory; a file-size limit in bytes
     // applies to the program alone when given.
@@ -237,6 +248,16 @@ TEST_P(FileFault, IsReportedAsFailure) {
     EXPECT_EQ(o.status, 1) << c.name;
     EXPECT_EQ(o.out, "") << c.name;
     EXPECT_EQ(o.err, c.error + " le fichier \"" + c.name + "\"\n");
+    // Nothing is left behind but what a limited write got out before it failed: the text's start.
+    EXPECT_TRUE(fs::is_empty(path("a_directory"))) << c.name;
+    if (c.file_size_limit) {
+        EXPECT_EQ(entries(), (std::vector<std::string>{"a_directory", c.name}));
+        const std::string text = slurp(path(c.name));
+        EXPECT_EQ(text.size(), *c.file_size_limit) << c.name;
+        EXPECT_EQ(text.rfind("#define im_width 300\n#define im_height 300\n", 0), 0u) << c.name;
+    } else {
+        EXPECT_EQ(entries(), std::vector<std::string>{"a_directory"}) << c.name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
