@@ -20,79 +20,49 @@ struct Parsed {
     std::vector<std::vector<std::uint8_t>> rows;
 };
 
-class Reader {
-  public:
-    explicit Reader(std::string_view text) : rest_(text) {}
-
-    bool take(std::string_view expected) {
-        if (rest_.substr(0, expected.size()) != expected) {
-            return false;
-        }
-        rest_.remove_prefix(expected.size());
-        return true;
-    }
-
-    // A decimal number without sign or leading zero.
-    bool number(std::uint32_t& value) {
-        if (rest_.empty() || rest_[0] == '0') {
-            return false;
-        }
-        const auto [end, error] = std::from_chars(rest_.data(), rest_.data() + rest_.size(), value);
-        if (error != std::errc{} || end == rest_.data()) {
-            return false;
-        }
-        rest_.remove_prefix(static_cast<std::size_t>(end - rest_.data()));
-        return true;
-    }
-
-    // "0x" and two capital hexadecimal digits.
-    bool byte(std::uint8_t& value) {
-        if (!take("0x") || rest_.size() < 2) {
-            return false;
-        }
-        unsigned result = 0;
-        for (int i = 0; i < 2; ++i) {
-            const char c = rest_[0];
-            const bool digit = c >= '0' && c <= '9';
-            if (!digit && !(c >= 'A' && c <= 'F')) {
-                return false;
-            }
-            result = result * 16 + static_cast<unsigned>(digit ? c - '0' : c - 'A' + 10);
-            rest_.remove_prefix(1);
-        }
-        value = static_cast<std::uint8_t>(result);
-        return true;
-    }
-
-    bool at_end() const { return rest_.empty(); }
-
-  private:
-    std::string_view rest_;
-};
-
-// Nothing unless the text is exactly an XBM file as this program writes it: the two #define lines,
-// the array, one line per row of bytes separated by ", ", the last row ending " \n", then "};".
+// The size and bytes of `text` if it is exactly an XBM file as this program writes it: the two
+// #define lines, the array, one line per row of "0xHH" bytes in capitals separated by ", ", the
+// last row ending " \n" instead of ",\n", then "};". Nothing otherwise.
 std::optional<Parsed> parse(std::string_view text) {
-    Reader in(text);
+    std::size_t at = 0;
+    const auto take = [&](std::string_view expected) {
+        const bool found = text.substr(at, expected.size()) == expected;
+        at += found ? expected.size() : 0;
+        return found;
+    };
+    const auto number = [&](std::uint32_t& value) {  // no sign, no leading zero
+        const char* begin = text.data() + at;
+        const auto [end, error] = std::from_chars(begin, text.data() + text.size(), value);
+        at += static_cast<std::size_t>(end - begin);
+        return error == std::errc{} && *begin != '0';
+    };
+    const auto byte = [&](std::uint8_t& value) {
+        constexpr std::string_view kDigits = "0123456789ABCDEF";
+        if (!take("0x") || text.size() - at < 2) {
+            return false;
+        }
+        const std::size_t high = kDigits.find(text[at]), low = kDigits.find(text[at + 1]);
+        at += 2;
+        value = static_cast<std::uint8_t>(high * 16 + low);
+        return high != std::string_view::npos && low != std::string_view::npos;
+    };
     Parsed p;
-    if (!in.take("#define im_width ") || !in.number(p.width) || !in.take("\n#define im_height ") ||
-        !in.number(p.height) || !in.take("\nstatic char im_bits[] = {\n")) {
+    if (!take("#define im_width ") || !number(p.width) || !take("\n#define im_height ") ||
+        !number(p.height) || !take("\nstatic char im_bits[] = {\n")) {
         return std::nullopt;
     }
     const std::uint64_t row_bytes = bytes_per_row(p.width);
-    p.rows.resize(p.height);
+    p.rows.resize(p.height, std::vector<std::uint8_t>(row_bytes));
     for (std::uint32_t y = 0; y < p.height; ++y) {
-        p.rows[y].resize(row_bytes);
         for (std::uint64_t k = 0; k < row_bytes; ++k) {
-            const bool last_of_row = k + 1 == row_bytes;
             const std::string_view after =
-                !last_of_row ? ", " : (y + 1 < p.height ? std::string_view(",\n") : " \n");
-            if (!in.byte(p.rows[y][k]) || !in.take(after)) {
+                k + 1 < row_bytes ? ", " : (y + 1 < p.height ? ",\n" : " \n");
+            if (!byte(p.rows[y][k]) || !take(after)) {
                 return std::nullopt;
             }
         }
     }
-    if (!in.take("};") || !in.at_end()) {
+    if (!take("};") || at != text.size()) {
         return std::nullopt;
     }
     return p;
