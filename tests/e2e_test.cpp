@@ -8,14 +8,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "bitmap/bitmap.hpp"
+#include "fractals/fractals.hpp"
 
 namespace fs = std::filesystem;
 
@@ -47,10 +52,27 @@ class Run : public testing::Test {
 
     fs::path path(const std::string& name) const { return dir_ / name; }
 
+    // The names in the test's directory, sorted.
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir_)) {
+            names.push_back(entry.path().filename());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
     // Runs fractxbm with these arguments in the test's own directory; a file-size limit in bytes
     // applies to the program alone when given.
     Outcome run(const std::vector<std::string>& args,
                 std::optional<rlim_t> file_size_limit = std::nullopt) const {
+        return run_program(FRACTXBM_EXE, args, file_size_limit);
+    }
+
+    // The same for any program, looked up in PATH when its name has no slash. Status 127 means
+    // it could not be started.
+    Outcome run_program(const std::string& program, const std::vector<std::string>& args,
+                        std::optional<rlim_t> file_size_limit = std::nullopt) const {
         const fs::path out = path(".stdout"), err = path(".stderr");
         const pid_t pid = ::fork();
         if (pid == 0) {
@@ -63,12 +85,12 @@ class Run : public testing::Test {
                 const rlimit limit{*file_size_limit, *file_size_limit};
                 ::setrlimit(RLIMIT_FSIZE, &limit);
             }
-            std::vector<char*> argv{const_cast<char*>(FRACTXBM_EXE)};
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
             for (const std::string& arg : args) {
                 argv.push_back(const_cast<char*>(arg.c_str()));
             }
             argv.push_back(nullptr);
-            ::execv(FRACTXBM_EXE, argv.data());
+            ::execvp(program.c_str(), argv.data());
             ::_exit(127);
         }
         int wait_status = 0;
@@ -237,6 +259,16 @@ TEST_P(FileFault, IsReportedAsFailure) {
     EXPECT_EQ(o.status, 1) << c.name;
     EXPECT_EQ(o.out, "") << c.name;
     EXPECT_EQ(o.err, c.error + " le fichier \"" + c.name + "\"\n");
+    // Nothing is left behind but what a limited write got out before it failed: the text's start.
+    EXPECT_TRUE(fs::is_empty(path("a_directory"))) << c.name;
+    if (c.file_size_limit) {
+        EXPECT_EQ(entries(), (std::vector<std::string>{"a_directory", c.name}));
+        const std::string text = slurp(path(c.name));
+        EXPECT_EQ(text.size(), *c.file_size_limit) << c.name;
+        EXPECT_EQ(text.rfind("#define im_width 300\n#define im_height 300\n", 0), 0u) << c.name;
+    } else {
+        EXPECT_EQ(entries(), std::vector<std::string>{"a_directory"}) << c.name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -247,5 +279,115 @@ INSTANTIATE_TEST_SUITE_P(
                     FileFaultCase{std::string(300, 'n'), "ERREUR: Impossible d'ouvrir", {}},
                     FileFaultCase{"/dev/full", "ERREUR: Impossible d'ecrire", {}},
                     FileFaultCase{"limited.xbm", "ERREUR: Impossible d'ecrire", 4096}));
+
+// A tool that reads the output could not be started: the test is skipped, except in CI, which
+// installs every such tool.
+bool not_installed(const Outcome& outcome) {
+    return outcome.status == 127 && std::getenv("CI") == nullptr;
+}
+
+// Where netpbm's raw PBM differs from the bitmap; empty when every pixel matches. PBM rows are
+// padded to whole bytes, the leftmost pixel is the highest bit, and 1 is black: drawn.
+std::string pbm_difference(const std::string& pbm, const CBitmap& drawn) {
+    std::istringstream in(pbm);
+    std::string magic;
+    std::uint32_t width = 0, height = 0;
+    in >> magic >> width >> height;
+    in.get();  // the one white-space character before the pixels
+    if (magic != "P4" || width != drawn.width || height != drawn.height) {
+        return "header " + magic + " " + std::to_string(width) + " " + std::to_string(height);
+    }
+    const std::size_t row_bytes = (width + 7) / 8;
+    const auto start = static_cast<std::size_t>(in.tellg());
+    if (pbm.size() != start + row_bytes * height) {
+        return "PBM of " + std::to_string(pbm.size()) + " bytes";
+    }
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const auto byte = static_cast<unsigned char>(pbm[start + y * row_bytes + x / 8]);
+            const bool black = (byte >> (7 - x % 8)) & 1;
+            if (black != drawn.get_pixel(x, y)) {
+                return "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") is " +
+                       (black ? "black" : "white");
+            }
+        }
+    }
+    return "";
+}
+
+struct ReaderCase {
+    std::string type;
+    std::uint32_t width;
+    std::uint32_t height;
+};
+
+class RealReader : public Run, public testing::WithParamInterface<ReaderCase> {};
+
+// netpbm's xbmtopbm decodes the file into the very pixels the run drew. The fern is the same on
+// every run; the triangle is redrawn from each second the run may have seeded rand() with.
+TEST_P(RealReader, XbmtopbmDecodesThePixelsTheRunDrew) {
+    const ReaderCase& c = GetParam();
+    const std::string shown =
+        c.type + " " + std::to_string(c.width) + " x " + std::to_string(c.height);
+    const std::time_t first = std::time(nullptr);
+    ASSERT_EQ(run({"out.xbm", c.type, std::to_string(c.width), std::to_string(c.height)}).status, 0)
+        << shown;
+    const std::time_t last = std::time(nullptr);
+    const Outcome pbm = run_program("xbmtopbm", {"out.xbm"});
+    if (not_installed(pbm)) {
+        GTEST_SKIP() << "xbmtopbm is not installed (Debian package netpbm)";
+    }
+    ASSERT_EQ(pbm.status, 0) << shown << ": " << pbm.err;
+    std::string difference;
+    for (std::time_t seed = first; seed <= last; ++seed) {
+        CBitmap drawn(c.width, c.height, false);
+        if (c.type == "fern") {
+            draw_fern(drawn, 100000);
+        } else {
+            std::srand(static_cast<unsigned>(seed));
+            draw_triangle(drawn, 100000);
+        }
+        difference = pbm_difference(pbm.out, drawn);
+        if (difference.empty()) {
+            break;
+        }
+    }
+    EXPECT_EQ(difference, "") << shown;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Widths, RealReader,
+    testing::Values(ReaderCase{"triangle", 1, 40}, ReaderCase{"triangle", 7, 40},
+                    ReaderCase{"triangle", 8, 40}, ReaderCase{"triangle", 13, 40},
+                    ReaderCase{"triangle", 1000, 1000}, ReaderCase{"fern", 1, 40},
+                    ReaderCase{"fern", 7, 40}, ReaderCase{"fern", 8, 40},
+                    ReaderCase{"fern", 13, 40}, ReaderCase{"fern", 1000, 1000}));
+
+using CCompiler = Run;
+
+// The file is C source: a C program that includes it holds the run's size and bytes.
+TEST_F(CCompiler, BuildsTheFileIntoAnArrayOfTheDrawnBytes) {
+    ASSERT_EQ(run({"fern.xbm", "fern", "13", "40"}).status, 0);
+    write_file("probe.c",
+               "#include <stdio.h>\n"
+               "#include \"fern.xbm\"\n"
+               "int main(void) {\n"
+               "    printf(\"%d %d\\n\", im_width, im_height);\n"
+               "    fwrite(im_bits, 1, sizeof im_bits, stdout);\n"
+               "    return 0;\n"
+               "}\n");
+    const Outcome compiled = run_program("cc", {"-o", "probe", "probe.c"});
+    if (not_installed(compiled)) {
+        GTEST_SKIP() << "cc is not installed";
+    }
+    ASSERT_EQ(compiled.status, 0) << compiled.err;
+    CBitmap drawn(13, 40, false);
+    draw_fern(drawn, 100000);
+    std::string expected = "13 40\n";
+    for (const auto& row : drawn.bits.rows) {
+        expected.append(row.begin(), row.end());
+    }
+    EXPECT_EQ(run_program("./probe", {}).out, expected);
+}
 
 }  // namespace
