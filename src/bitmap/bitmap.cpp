@@ -70,21 +70,23 @@ char* encode(const std::uint8_t* byte, const std::uint8_t* stop, char* out) {
     return out;
 }
 
-// A large text is written once, front to back, into fresh memory: asking for huge pages turns
-// tens of thousands of page faults, which cost more than the encoding, into a few hundred. Only
-// the whole 2 MiB pages inside the block are concerned; a refusal just leaves normal pages.
-void prefer_huge_pages(const char* block, std::size_t size) {
-#ifdef MADV_HUGEPAGE
-    constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
+// The text goes once, front to back, into fresh memory, where page faults cost more than the
+// encoding. A block that holds whole 2 MiB pages asks for huge pages: a few hundred faults
+// instead of tens of thousands. A smaller one has all its pages mapped by one call instead of
+// one fault each. The kernel may refuse either advice; the pages then come one by one as usual.
+void prepare_for_writing(const char* block, std::size_t size) {
     const auto start = reinterpret_cast<std::uintptr_t>(block);
-    const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
-    const std::uintptr_t last = (start + size) & ~(kHugePage - 1);
-    if (last > first) {
-        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    const auto advise = [start, size](std::uintptr_t page, int advice) {
+        const std::uintptr_t first = (start + page - 1) & ~(page - 1);
+        const std::uintptr_t last = (start + size) & ~(page - 1);
+        return last > first && ::madvise(reinterpret_cast<void*>(first), last - first, advice) == 0;
+    };
+#if defined(MADV_HUGEPAGE) && defined(MADV_POPULATE_WRITE)
+    if (!advise(std::uintptr_t{1} << 21, MADV_HUGEPAGE)) {
+        advise(4096, MADV_POPULATE_WRITE);
     }
 #else
-    (void)block;
-    (void)size;
+    (void)advise;
 #endif
 }
 
@@ -181,7 +183,7 @@ std::uint64_t bitmap_footprint(std::uint32_t width, std::uint32_t height) {
 std::string CBitmap::tostr() const {
     std::string text;
     text.reserve(xbm_text_length(width, height));
-    prefer_huge_pages(text.data(), text.capacity());
+    prepare_for_writing(text.data(), text.capacity());
     {
         TextBuilder out(text);
         out.put(kWidthLine);

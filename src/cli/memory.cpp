@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -56,9 +57,8 @@ std::string_view next_line(std::string_view& text) {
 }
 
 // The number after `key` at the start of a line, as in /proc/meminfo or memory.stat.
-std::optional<std::uint64_t> read_keyed(const std::string& path, std::string_view key) {
-    const SmallFile file(path);
-    for (std::string_view text = file.text(); !text.empty();) {
+std::optional<std::uint64_t> find_keyed(std::string_view text, std::string_view key) {
+    while (!text.empty()) {
         if (const std::string_view line = next_line(text); line.starts_with(key)) {
             return parse_number(line.substr(key.size()));
         }
@@ -78,8 +78,10 @@ constexpr Hierarchy kV1 = {"/sys/fs/cgroup/memory", "/memory.limit_in_bytes",
                            "/memory.usage_in_bytes", "total_inactive_file "};
 
 // Headroom under the tightest limit from this group up to the root. Page cache that the kernel
-// can drop on its own (inactive file pages) does not count as used.
-std::optional<std::uint64_t> cgroup_headroom(const Hierarchy& h, std::string_view group) {
+// can drop on its own (inactive file pages) does not count as used. A limit at or above the
+// machine's memory binds no tighter than MemAvailable, so its usage is not even read.
+std::optional<std::uint64_t> cgroup_headroom(const Hierarchy& h, std::string_view group,
+                                             std::uint64_t machine) {
     std::optional<std::uint64_t> headroom;
     if (group == "/") {
         group = {};
@@ -87,9 +89,11 @@ std::optional<std::uint64_t> cgroup_headroom(const Hierarchy& h, std::string_vie
     for (;;) {
         const std::string dir = h.root + std::string(group);
         const auto limit = read_value(dir + h.limit_file);
-        const auto usage = read_value(dir + h.usage_file);
-        if (limit && usage) {
-            const auto inactive = read_keyed(dir + "/memory.stat", h.inactive_key).value_or(0);
+        const auto usage =
+            limit && *limit < machine ? read_value(dir + h.usage_file) : std::nullopt;
+        if (usage) {
+            const auto inactive =
+                find_keyed(SmallFile(dir + "/memory.stat").text(), h.inactive_key).value_or(0);
             const std::uint64_t used = *usage - std::min(*usage, inactive);
             const std::uint64_t room = *limit - std::min(*limit, used);
             headroom = std::min(headroom.value_or(room), room);
@@ -106,8 +110,15 @@ std::optional<std::uint64_t> cgroup_headroom(const Hierarchy& h, std::string_vie
 
 std::optional<std::uint64_t> available_memory() {
     std::optional<std::uint64_t> available;
-    if (const auto kib = read_keyed("/proc/meminfo", "MemAvailable:")) {
-        available = *kib * 1024;
+    std::uint64_t machine = std::numeric_limits<std::uint64_t>::max();
+    {
+        const SmallFile meminfo("/proc/meminfo");
+        if (const auto kib = find_keyed(meminfo.text(), "MemAvailable:")) {
+            available = *kib * 1024;
+        }
+        if (const auto kib = find_keyed(meminfo.text(), "MemTotal:")) {
+            machine = *kib * 1024;
+        }
     }
     // Lines of /proc/self/cgroup: "0::/path" for v2, "N:memory:/path" (among others) for v1.
     const SmallFile cgroups("/proc/self/cgroup");
@@ -115,9 +126,9 @@ std::optional<std::uint64_t> available_memory() {
         const std::string_view line = next_line(text);
         std::optional<std::uint64_t> room;
         if (line.starts_with("0::")) {
-            room = cgroup_headroom(kV2, line.substr(3));
+            room = cgroup_headroom(kV2, line.substr(3), machine);
         } else if (const auto at = line.find(":memory:"); at != std::string_view::npos) {
-            room = cgroup_headroom(kV1, line.substr(at + 8));
+            room = cgroup_headroom(kV1, line.substr(at + 8), machine);
         }
         if (room) {
             available = std::min(available.value_or(*room), *room);
