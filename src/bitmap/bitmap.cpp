@@ -95,7 +95,6 @@ void prepare_for_writing(const char* block, std::size_t size) {
 class TextBuilder {
   public:
     explicit TextBuilder(std::string& text) : text_(text) {}
-    ~TextBuilder() { flush(); }
 
     // Room for `n` more bytes, plus the padding of one cell.
     char* room(std::size_t n) {
@@ -106,7 +105,7 @@ class TextBuilder {
     }
     std::size_t cells_that_fit() const { return (kSize - 2 - used_) / kCell; }
     void advance_to(char* end) { used_ = static_cast<std::size_t>(end - buffer_); }
-    // The last bytes written, which stay in the buffer until the next call to room().
+    // The end of what was written, which stays in the buffer until the next flush.
     char* end() { return buffer_ + used_; }
 
     void put(std::string_view piece) {
@@ -114,7 +113,8 @@ class TextBuilder {
         used_ += piece.size();
     }
     void put_decimal(std::uint32_t value) {
-        advance_to(std::to_chars(room(10), end() + 10, value).ptr);
+        char* const out = room(10);
+        advance_to(std::to_chars(out, out + 10, value).ptr);
     }
 
     // Appends "0xHH, " for every byte of the row.
@@ -132,12 +132,13 @@ class TextBuilder {
         }
     }
 
-  private:
+    // Hands what the buffer holds to the text; the builder is then empty.
     void flush() {
         text_.append(buffer_, used_);
         used_ = 0;
     }
 
+  private:
     static constexpr std::size_t kSize = 2048;
     std::string& text_;
     std::size_t used_ = 0;
@@ -184,27 +185,28 @@ std::string CBitmap::tostr() const {
     std::string text;
     text.reserve(xbm_text_length(width, height));
     prepare_for_writing(text.data(), text.capacity());
-    {
-        TextBuilder out(text);
-        out.put(kWidthLine);
-        out.put_decimal(width);
-        out.put("\n");
-        out.put(kHeightLine);
-        out.put_decimal(height);
-        out.put("\n");
-        out.put(kArrayLine);
-        for (const auto& row : bits.rows) {
-            if (row.empty()) {
-                out.put(",\n");
-            } else {
-                out.put_cells(row);
-                out.end()[-1] = '\n';  // the cell's ", " becomes ",\n"
-            }
+    TextBuilder out(text);
+    out.put(kWidthLine);
+    out.put_decimal(width);
+    out.put("\n");
+    out.put(kHeightLine);
+    out.put_decimal(height);
+    out.put("\n");
+    out.put(kArrayLine);
+    // A row's last cell is still in the buffer when put_cells returns: the buffer is flushed
+    // only to make room for more.
+    for (const auto& row : bits.rows) {
+        if (row.empty()) {
+            out.put(",\n");
+        } else {
+            out.put_cells(row);
+            out.end()[-1] = '\n';  // the cell's ", " becomes ",\n"
         }
-        if (!bits.rows.empty()) {
-            out.end()[-2] = ' ';  // the last row closes with " \n" instead of ",\n"
-        }
-        out.put(kClosing);
     }
+    if (!bits.rows.empty()) {
+        out.end()[-2] = ' ';  // the last row closes with " \n" instead of ",\n"
+    }
+    out.put(kClosing);
+    out.flush();
     return text;
 }

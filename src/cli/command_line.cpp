@@ -35,11 +35,10 @@ struct NumberParameter {
     std::uint32_t Options::*field;
 };
 
-constexpr NumberParameter kNumbers[] = {
-    {5, "le nombre d'iterations", "Nombre d'iterations", &Options::iterations},
-    {4, "la hauteur", "Hauteur", &Options::height},
-    {3, "la largeur", "Largeur", &Options::width},
-};
+constexpr NumberParameter kWidth = {3, "la largeur", "Largeur", &Options::width};
+constexpr NumberParameter kHeight = {4, "la hauteur", "Hauteur", &Options::height};
+constexpr NumberParameter kIterations = {5, "le nombre d'iterations", "Nombre d'iterations",
+                                         &Options::iterations};
 
 CommandLine refuse(std::string error) {
     return {Options{}, std::move(error)};
@@ -76,7 +75,7 @@ CommandLine read_command_line(int argc, const char* const* argv) {
     }
     CommandLine result;
     Options& options = result.options;
-    for (const NumberParameter& number : kNumbers) {
+    for (const NumberParameter& number : {kIterations, kHeight, kWidth}) {
         if (number.position >= argc) {
             continue;
         }
@@ -94,7 +93,7 @@ CommandLine read_command_line(int argc, const char* const* argv) {
             return refuse("ERREUR: Type d'image non pris en charge :\"" + options.type + "\"");
         }
     }
-    for (const NumberParameter& side : {kNumbers[2], kNumbers[1]}) {
+    for (const NumberParameter& side : {kWidth, kHeight}) {
         const std::uint32_t value = options.*side.field;
         if (value < 1 || value > kMaxSide) {
             return refuse("ERREUR: " + std::string(side.title) + " hors limites : " +

@@ -6,13 +6,19 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 // Any value that can be written to a text stream, as that text; an argument comes back unchanged.
+// Text is copied as it is: setting up a stream and its locale would cost more than a small run.
 template <typename T>
 std::string to_string(const T& value) {
-    std::ostringstream stream;
-    stream << value;
-    return stream.str();
+    if constexpr (std::is_convertible_v<const T&, std::string_view>) {
+        return std::string(std::string_view(value));
+    } else {
+        std::ostringstream stream;
+        stream << value;
+        return stream.str();
+    }
 }
 
 // Largest width or height: beyond 2^24 single precision no longer holds every pixel coordinate,
