@@ -67,27 +67,26 @@ std::optional<std::uint64_t> find_keyed(std::string_view text, std::string_view 
 }
 
 struct Hierarchy {
-    const char* root;        // where the hierarchy is mounted
     const char* limit_file;  // memory.max or memory.limit_in_bytes
     const char* usage_file;  // memory.current or memory.usage_in_bytes
     const char* inactive_key;
 };
 
-constexpr Hierarchy kV2 = {"/sys/fs/cgroup", "/memory.max", "/memory.current", "inactive_file "};
-constexpr Hierarchy kV1 = {"/sys/fs/cgroup/memory", "/memory.limit_in_bytes",
-                           "/memory.usage_in_bytes", "total_inactive_file "};
+constexpr Hierarchy kV2 = {"/memory.max", "/memory.current", "inactive_file "};
+constexpr Hierarchy kV1 = {"/memory.limit_in_bytes", "/memory.usage_in_bytes",
+                           "total_inactive_file "};
 
 // Headroom under the tightest limit from this group up to the root. Page cache that the kernel
 // can drop on its own (inactive file pages) does not count as used. A limit at or above the
 // machine's memory binds no tighter than MemAvailable, so its usage is not even read.
-std::optional<std::uint64_t> cgroup_headroom(const Hierarchy& h, std::string_view group,
-                                             std::uint64_t machine) {
+std::optional<std::uint64_t> cgroup_headroom(const Hierarchy& h, const std::string& root,
+                                             std::string_view group, std::uint64_t machine) {
     std::optional<std::uint64_t> headroom;
     if (group == "/") {
         group = {};
     }
     for (;;) {
-        const std::string dir = h.root + std::string(group);
+        const std::string dir = root + std::string(group);
         const auto limit = read_value(dir + h.limit_file);
         const auto usage =
             limit && *limit < machine ? read_value(dir + h.usage_file) : std::nullopt;
@@ -108,11 +107,11 @@ std::optional<std::uint64_t> cgroup_headroom(const Hierarchy& h, std::string_vie
 
 }  // namespace
 
-std::optional<std::uint64_t> available_memory() {
+std::optional<std::uint64_t> available_memory(const MemorySources& sources) {
     std::optional<std::uint64_t> available;
     std::uint64_t machine = std::numeric_limits<std::uint64_t>::max();
     {
-        const SmallFile meminfo("/proc/meminfo");
+        const SmallFile meminfo(sources.meminfo);
         if (const auto kib = find_keyed(meminfo.text(), "MemAvailable:")) {
             available = *kib * 1024;
         }
@@ -121,14 +120,14 @@ std::optional<std::uint64_t> available_memory() {
         }
     }
     // Lines of /proc/self/cgroup: "0::/path" for v2, "N:memory:/path" (among others) for v1.
-    const SmallFile cgroups("/proc/self/cgroup");
+    const SmallFile cgroups(sources.cgroups);
     for (std::string_view text = cgroups.text(); !text.empty();) {
         const std::string_view line = next_line(text);
         std::optional<std::uint64_t> room;
         if (line.starts_with("0::")) {
-            room = cgroup_headroom(kV2, line.substr(3), machine);
+            room = cgroup_headroom(kV2, sources.v2_root, line.substr(3), machine);
         } else if (const auto at = line.find(":memory:"); at != std::string_view::npos) {
-            room = cgroup_headroom(kV1, line.substr(at + 8), machine);
+            room = cgroup_headroom(kV1, sources.v1_root, line.substr(at + 8), machine);
         }
         if (room) {
             available = std::min(available.value_or(*room), *room);

@@ -3,7 +3,17 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+
+// Where the kernel tells about memory; tests point these at files of their own.
+struct MemorySources {
+    std::string meminfo = "/proc/meminfo";
+    std::string cgroups = "/proc/self/cgroup";
+    std::string v2_root = "/sys/fs/cgroup";
+    std::string v1_root = "/sys/fs/cgroup/memory";
+};
 
 // The smaller of the kernel's MemAvailable and the headroom left under every memory limit of
-// this process's control groups (v1 or v2). Nothing when neither can be read.
-std::optional<std::uint64_t> available_memory();
+// this process's control groups (v1 or v2), from this group up to the root. Nothing when neither
+// can be read.
+std::optional<std::uint64_t> available_memory(const MemorySources& sources = {});
