@@ -57,8 +57,7 @@ bool memory_suffices(const Options& options) {
     if (!available) {
         return true;
     }
-    const std::uint64_t needed = bitmap_footprint(options.width, options.height) +
-                                 xbm_text_length(options.width, options.height) + 1;
+    const std::uint64_t needed = bitmap_and_text_footprint(options.width, options.height);
     if (needed <= *available) {
         return true;
     }

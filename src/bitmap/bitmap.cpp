@@ -175,10 +175,10 @@ std::uint64_t xbm_text_length(std::uint32_t width, std::uint32_t height) {
            row_text_length(bytes_per_row(width)) * height;
 }
 
-std::uint64_t bitmap_footprint(std::uint32_t width, std::uint32_t height) {
+std::uint64_t bitmap_and_text_footprint(std::uint32_t width, std::uint32_t height) {
     // Each row is a vector header plus a heap block; the allocator adds a header and rounds up.
     constexpr std::uint64_t kRowOverhead = sizeof(std::vector<std::uint8_t>) + 32;
-    return (bytes_per_row(width) + kRowOverhead) * height;
+    return (bytes_per_row(width) + kRowOverhead) * height + xbm_text_length(width, height) + 1;
 }
 
 std::string CBitmap::tostr() const {

@@ -66,5 +66,6 @@ constexpr std::uint64_t bytes_per_row(std::uint32_t width) {
 // Exact length of the text tostr() makes for a bitmap of this size.
 std::uint64_t xbm_text_length(std::uint32_t width, std::uint32_t height);
 
-// Upper estimate of the heap a bitmap of this size holds, per-row bookkeeping included.
-std::uint64_t bitmap_footprint(std::uint32_t width, std::uint32_t height);
+// Upper estimate of the heap a bitmap of this size and its text hold together, as they do once
+// tostr() has run: the rows with their bookkeeping, and the text with its terminating zero.
+std::uint64_t bitmap_and_text_footprint(std::uint32_t width, std::uint32_t height);
