@@ -98,12 +98,12 @@ class TextBuilder {
 
     // Room for `n` more bytes, plus the padding of one cell.
     char* room(std::size_t n) {
-        if (kSize - used_ < n + 2) {
+        if (kSize - used_ < n + kPadding) {
             flush();
         }
         return buffer_ + used_;
     }
-    std::size_t cells_that_fit() const { return (kSize - 2 - used_) / kCell; }
+    std::size_t cells_that_fit() const { return (kSize - kPadding - used_) / kCell; }
     void advance_to(char* end) { used_ = static_cast<std::size_t>(end - buffer_); }
     // The end of what was written, which stays in the buffer until the next flush.
     char* end() { return buffer_ + used_; }
@@ -140,6 +140,8 @@ class TextBuilder {
 
   private:
     static constexpr std::size_t kSize = 2048;
+    // What a cell's 8-byte store writes past its 6 bytes.
+    static constexpr std::size_t kPadding = sizeof kCells[0] - kCell;
     std::string& text_;
     std::size_t used_ = 0;
     char buffer_[kSize];
