@@ -4,10 +4,14 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <new>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -50,14 +54,22 @@ std::string memory_error(const Options& options) {
            " x " + std::to_string(options.height);
 }
 
-// The run holds the bitmap and then its whole text at once; refusing up front beats being
-// killed by the kernel half-way, since the allocations themselves rarely fail on Linux.
+// The text goes to the file through one block of this size. A bigger block costs page faults
+// and cache misses on a small picture; a smaller one, system calls on a large one.
+constexpr std::size_t kBlockSize = std::size_t{1} << 16;
+
+// The run holds the bitmap and one block of text, and the whole text as well when the file
+// system keeps its files in memory: refusing up front beats being killed by the kernel
+// half-way, since the allocations themselves rarely fail on Linux.
 bool memory_suffices(const Options& options) {
     const auto available = available_memory();
     if (!available) {
         return true;
     }
-    const std::uint64_t needed = bitmap_and_text_footprint(options.width, options.height);
+    std::uint64_t needed = bitmap_footprint(options.width, options.height) + kBlockSize;
+    if (keeps_files_in_memory(options.file_name)) {
+        needed += xbm_text_length(options.width, options.height);
+    }
     if (needed <= *available) {
         return true;
     }
@@ -74,29 +86,32 @@ void draw(CBitmap& bitmap, const Options& options) {
     }
 }
 
-bool write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
+bool write_all(void* context, const char* data, std::size_t size) {
+    const int fd = *static_cast<const int*>(context);
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
         if (written < 0 && errno == EINTR) {
             continue;
         }
         if (written <= 0) {
             return false;
         }
-        text.remove_prefix(static_cast<std::size_t>(written));
+        data += written;
+        size -= static_cast<std::size_t>(written);
     }
     return true;
 }
 
-// Creates or truncates the file (default permissions for a new one) and writes the text whole.
-// Only called once the text is complete, so a failed run never empties an existing file.
-bool save(const std::string& file_name, std::string_view text) {
-    const int fd = ::open(file_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+// Creates or truncates the file (default permissions for a new one) and streams the text into
+// it through `block`. Only called once the drawing is done and everything it needs is allocated,
+// so a run that fails before writing never empties an existing file.
+bool save(const CBitmap& bitmap, const std::string& file_name, std::span<char> block) {
+    int fd = ::open(file_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         report("ERREUR: Impossible d'ouvrir le fichier \"" + file_name + "\"");
         return false;
     }
-    const bool written = write_all(fd, text);
+    const bool written = write_xbm(bitmap, block, write_all, &fd);
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {
         report("ERREUR: Impossible d'ecrire le fichier \"" + file_name + "\"");
@@ -124,6 +139,9 @@ int main(int argc, char* argv[]) {
 
     const CommandLine command_line = read_command_line(argc, argv);
     if (!command_line.error.empty()) {
+        // The help box is a courtesy: a reader of standard output that has gone away must not
+        // cost the error line or the status.
+        std::signal(SIGPIPE, SIG_IGN);
         help();
         report(command_line.error);
         return EXIT_FAILURE;
@@ -135,9 +153,10 @@ int main(int argc, char* argv[]) {
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     try {
         CBitmap bitmap(options.width, options.height, false);
+        const auto block = std::make_unique_for_overwrite<char[]>(kBlockSize);
         draw(bitmap, options);
-        const std::string text = bitmap.tostr();
-        return save(options.file_name, text) ? EXIT_SUCCESS : EXIT_FAILURE;
+        return save(bitmap, options.file_name, {block.get(), kBlockSize}) ? EXIT_SUCCESS
+                                                                          : EXIT_FAILURE;
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }

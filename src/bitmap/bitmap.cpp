@@ -90,22 +90,23 @@ void prepare_for_writing(const char* block, std::size_t size) {
 #endif
 }
 
-// Text is encoded into a small buffer that stays in the first-level cache and is appended to the
-// result a block at a time: the result is then written once, never zero-filled first.
+// Text is encoded into a caller's block, small enough to stay in cache, and handed on each time
+// it fills: nothing but the block is ever held, whatever the size of the picture.
 class TextBuilder {
   public:
-    explicit TextBuilder(std::string& text) : text_(text) {}
+    TextBuilder(std::span<char> block, XbmSink sink, void* context)
+        : buffer_(block.data()), size_(block.size()), sink_(sink), context_(context) {}
 
     // Room for `n` more bytes, plus the padding of one cell.
     char* room(std::size_t n) {
-        if (kSize - used_ < n + kPadding) {
+        if (size_ - used_ < n + kPadding) {
             flush();
         }
         return buffer_ + used_;
     }
-    std::size_t cells_that_fit() const { return (kSize - kPadding - used_) / kCell; }
+    std::size_t cells_that_fit() const { return (size_ - kPadding - used_) / kCell; }
     void advance_to(char* end) { used_ = static_cast<std::size_t>(end - buffer_); }
-    // The end of what was written, which stays in the buffer until the next flush.
+    // The end of what was written, which stays in the block until the next flush.
     char* end() { return buffer_ + used_; }
 
     void put(std::string_view piece) {
@@ -132,19 +133,25 @@ class TextBuilder {
         }
     }
 
-    // Hands what the buffer holds to the text; the builder is then empty.
+    // Hands what the block holds to the sink; the block is then empty. After the sink has
+    // refused once, the rest is dropped.
     void flush() {
-        text_.append(buffer_, used_);
+        if (ok_ && used_ > 0) {
+            ok_ = sink_(context_, buffer_, used_);
+        }
         used_ = 0;
     }
+    bool ok() const { return ok_; }
 
   private:
-    static constexpr std::size_t kSize = 2048;
     // What a cell's 8-byte store writes past its 6 bytes.
     static constexpr std::size_t kPadding = sizeof kCells[0] - kCell;
-    std::string& text_;
+    char* const buffer_;
+    const std::size_t size_;
+    const XbmSink sink_;
+    void* const context_;
     std::size_t used_ = 0;
-    char buffer_[kSize];
+    bool ok_ = true;
 };
 
 }  // namespace
@@ -177,38 +184,53 @@ std::uint64_t xbm_text_length(std::uint32_t width, std::uint32_t height) {
            row_text_length(bytes_per_row(width)) * height;
 }
 
-std::uint64_t bitmap_and_text_footprint(std::uint32_t width, std::uint32_t height) {
+std::uint64_t bitmap_footprint(std::uint32_t width, std::uint32_t height) {
     // Each row is a vector header plus a heap block; the allocator adds a header and rounds up.
     constexpr std::uint64_t kRowOverhead = sizeof(std::vector<std::uint8_t>) + 32;
-    return (bytes_per_row(width) + kRowOverhead) * height + xbm_text_length(width, height) + 1;
+    return (bytes_per_row(width) + kRowOverhead) * height;
 }
 
-std::string CBitmap::tostr() const {
-    std::string text;
-    text.reserve(xbm_text_length(width, height));
-    prepare_for_writing(text.data(), text.capacity());
-    TextBuilder out(text);
+bool write_xbm(const CBitmap& bitmap, std::span<char> block, XbmSink sink, void* context) {
+    TextBuilder out(block, sink, context);
     out.put(kWidthLine);
-    out.put_decimal(width);
+    out.put_decimal(bitmap.width);
     out.put("\n");
     out.put(kHeightLine);
-    out.put_decimal(height);
+    out.put_decimal(bitmap.height);
     out.put("\n");
     out.put(kArrayLine);
-    // A row's last cell is still in the buffer when put_cells returns: the buffer is flushed
-    // only to make room for more.
-    for (const auto& row : bits.rows) {
+    // A row's last cell is still in the block when put_cells returns: the block is flushed only
+    // to make room for more.
+    for (const auto& row : bitmap.bits.rows) {
         if (row.empty()) {
             out.put(",\n");
         } else {
             out.put_cells(row);
             out.end()[-1] = '\n';  // the cell's ", " becomes ",\n"
         }
+        if (!out.ok()) {
+            return false;
+        }
     }
-    if (!bits.rows.empty()) {
+    if (!bitmap.bits.rows.empty()) {
         out.end()[-2] = ' ';  // the last row closes with " \n" instead of ",\n"
     }
     out.put(kClosing);
     out.flush();
+    return out.ok();
+}
+
+std::string CBitmap::tostr() const {
+    std::string text;
+    text.reserve(xbm_text_length(width, height));
+    prepare_for_writing(text.data(), text.capacity());
+    char block[2048];
+    write_xbm(
+        *this, block,
+        [](void* context, const char* data, std::size_t size) {
+            static_cast<std::string*>(context)->append(data, size);
+            return true;
+        },
+        &text);
     return text;
 }

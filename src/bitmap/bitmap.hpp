@@ -1,7 +1,9 @@
 // One-bit-per-pixel raster stored as packed byte rows in XBM bit order, and its XBM text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -66,6 +68,16 @@ constexpr std::uint64_t bytes_per_row(std::uint32_t width) {
 // Exact length of the text tostr() makes for a bitmap of this size.
 std::uint64_t xbm_text_length(std::uint32_t width, std::uint32_t height);
 
-// Upper estimate of the heap a bitmap of this size and its text hold together, as they do once
-// tostr() has run: the rows with their bookkeeping, and the text with its terminating zero.
-std::uint64_t bitmap_and_text_footprint(std::uint32_t width, std::uint32_t height);
+// Upper estimate of the heap a bitmap of this size holds: its rows with their bookkeeping.
+std::uint64_t bitmap_footprint(std::uint32_t width, std::uint32_t height);
+
+// Takes the XBM text a piece at a time, in order; returns false to stop the encoding.
+using XbmSink = bool (*)(void* context, const char* data, std::size_t size);
+
+// The smallest block write_xbm can encode through.
+inline constexpr std::size_t kMinXbmBlock = 64;
+
+// Encodes the same text as tostr() through `block` (at least kMinXbmBlock bytes), handing the
+// block to `sink` each time it fills and once more at the end. Returns false as soon as the sink
+// does, true once the whole text has been taken.
+bool write_xbm(const CBitmap& bitmap, std::span<char> block, XbmSink sink, void* context);

@@ -135,3 +135,7 @@ std::optional<std::uint64_t> available_memory(const MemorySources& sources) {
     }
     return available;
 }
+
+bool keeps_files_in_memory(const std::string&) {
+    return false;  // placeholder until the statfs check lands
+}

@@ -17,3 +17,6 @@ struct MemorySources {
 // this process's control groups (v1 or v2), from this group up to the root. Nothing when neither
 // can be read.
 std::optional<std::uint64_t> available_memory(const MemorySources& sources = {});
+
+// Whether the file system that would hold `file_name` keeps its files in memory (tmpfs).
+bool keeps_files_in_memory(const std::string& file_name);
