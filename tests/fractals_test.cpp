@@ -13,7 +13,7 @@ namespace {
 
 using Pixels = std::set<std::pair<std::uint32_t, std::uint32_t>>;
 
-// Every set pixel as (column, row), spare bits past the width included.
+// Every set bit as (column, row), spare bits past the width included.
 Pixels set_pixels(const CBitmap& bitmap) {
     Pixels pixels;
     for (std::uint32_t y = 0; y < bitmap.bits.rows.size(); ++y) {
@@ -27,8 +27,8 @@ Pixels set_pixels(const CBitmap& bitmap) {
 }
 
 // The first step maps the start point with the first map, the next two apply the first and the
-// third: every rounding of the generator, the uniform value and the maps shows in these pixels.
-// A second call starts its generator afresh.
+// third: every rounding of the generator, the uniform value and the maps shows in these pixels,
+// and in the count and extent of the default run's. Each call starts its generator afresh.
 TEST(Fern, SetsKnownPixels) {
     CBitmap one(1000, 1000, false), three(1000, 1000, false), full(1000, 1000, false);
     draw_fern(one, 1);
@@ -36,12 +36,11 @@ TEST(Fern, SetsKnownPixels) {
     EXPECT_EQ(set_pixels(one), (Pixels{{513, 165}}));
     EXPECT_EQ(set_pixels(three), (Pixels{{513, 165}, {519, 273}, {589, 106}}));
     draw_fern(full, 100000);
-    const Pixels pixels = set_pixels(full);
-    const auto [left, right] = std::minmax_element(pixels.begin(), pixels.end());
-    const auto [top, bottom] = std::minmax_element(
-        pixels.begin(), pixels.end(), [](auto& a, auto& b) { return a.second < b.second; });
+    const Pixels p = set_pixels(full);
+    const auto by_row = [](auto& a, auto& b) { return a.second < b.second; };
+    const auto [top, bottom] = std::minmax_element(p.begin(), p.end(), by_row);
     EXPECT_EQ(
-        std::make_tuple(pixels.size(), left->first, right->first, top->second, bottom->second),
+        std::make_tuple(p.size(), p.begin()->first, p.rbegin()->first, top->second, bottom->second),
         std::make_tuple(50940u, 281u, 765u, 4u, 833u));
 }
 
@@ -61,9 +60,8 @@ TEST(Triangle, JumpsHalfWayToTheCornersInOrder) {
             Pixels expected;
             for (std::uint32_t i = 0; i < n; ++i) {
                 expected.emplace(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y));
-                const double* corner = corners[r[i + 2] % 3];
-                x = (x + corner[0]) / 2;
-                y = (y + corner[1]) / 2;
+                x = (x + corners[r[i + 2] % 3][0]) / 2;
+                y = (y + corners[r[i + 2] % 3][1]) / 2;
             }
             std::srand(seed);
             CBitmap bitmap(w, h, false);
@@ -87,10 +85,7 @@ TEST(BothFractals, StayInsideTheBitmap) {
             CBitmap bitmap(w, h, false);
             draw(bitmap, 30000);
             const Pixels pixels = set_pixels(bitmap);
-            EXPECT_FALSE(pixels.empty());
-            for (const auto& [x, y] : pixels) {
-                ASSERT_LT(x, w) << w << " x " << h;
-            }
+            EXPECT_TRUE(!pixels.empty() && pixels.rbegin()->first < w) << w << " x " << h;
         }
     }
 }
