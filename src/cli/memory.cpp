@@ -12,27 +12,24 @@
 namespace {
 
 // The files read here are a few kilobytes of text from the kernel. Plain system calls keep this
-// check far cheaper than the run it guards, even the smallest one.
-class SmallFile {
-  public:
-    explicit SmallFile(const std::string& path) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            return;
-        }
+// check far cheaper than the run it guards, even the smallest one. They share one buffer outside
+// the stack, since the check runs before anything else and must fit a stack of a few KiB; the
+// program has one thread.
+char g_buffer[8192];
+
+// The text of `path`, cut at the buffer's size; valid until the next call.
+std::string_view read_small(const std::string& path) {
+    std::size_t size = 0;
+    if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
         ssize_t got = 0;
-        while (size_ < sizeof buffer_ &&
-               (got = ::read(fd, buffer_ + size_, sizeof buffer_ - size_)) > 0) {
-            size_ += static_cast<std::size_t>(got);
+        while (size < sizeof g_buffer &&
+               (got = ::read(fd, g_buffer + size, sizeof g_buffer - size)) > 0) {
+            size += static_cast<std::size_t>(got);
         }
         ::close(fd);
     }
-    std::string_view text() const { return {buffer_, size_}; }
-
-  private:
-    char buffer_[8192];
-    std::size_t size_ = 0;
-};
+    return {g_buffer, size};
+}
 
 std::optional<std::uint64_t> parse_number(std::string_view text) {
     text.remove_prefix(std::min(text.find_first_not_of(' '), text.size()));
@@ -45,7 +42,7 @@ std::optional<std::uint64_t> parse_number(std::string_view text) {
 }
 
 std::optional<std::uint64_t> read_value(const std::string& path) {
-    return parse_number(SmallFile(path).text());
+    return parse_number(read_small(path));
 }
 
 // Takes the first line off `text` and returns it, without its line feed.
@@ -92,7 +89,7 @@ std::optional<std::uint64_t> cgroup_headroom(const Hierarchy& h, const std::stri
             limit && *limit < machine ? read_value(dir + h.usage_file) : std::nullopt;
         if (usage) {
             const auto inactive =
-                find_keyed(SmallFile(dir + "/memory.stat").text(), h.inactive_key).value_or(0);
+                find_keyed(read_small(dir + "/memory.stat"), h.inactive_key).value_or(0);
             const std::uint64_t used = *usage - std::min(*usage, inactive);
             const std::uint64_t room = *limit - std::min(*limit, used);
             headroom = std::min(headroom.value_or(room), room);
@@ -111,17 +108,18 @@ std::optional<std::uint64_t> available_memory(const MemorySources& sources) {
     std::optional<std::uint64_t> available;
     std::uint64_t machine = std::numeric_limits<std::uint64_t>::max();
     {
-        const SmallFile meminfo(sources.meminfo);
-        if (const auto kib = find_keyed(meminfo.text(), "MemAvailable:")) {
+        const std::string_view meminfo = read_small(sources.meminfo);
+        if (const auto kib = find_keyed(meminfo, "MemAvailable:")) {
             available = *kib * 1024;
         }
-        if (const auto kib = find_keyed(meminfo.text(), "MemTotal:")) {
+        if (const auto kib = find_keyed(meminfo, "MemTotal:")) {
             machine = *kib * 1024;
         }
     }
     // Lines of /proc/self/cgroup: "0::/path" for v2, "N:memory:/path" (among others) for v1.
-    const SmallFile cgroups(sources.cgroups);
-    for (std::string_view text = cgroups.text(); !text.empty();) {
+    // A copy, since reading the groups' files reuses the buffer.
+    const std::string cgroups(read_small(sources.cgroups));
+    for (std::string_view text = cgroups; !text.empty();) {
         const std::string_view line = next_line(text);
         std::optional<std::uint64_t> room;
         if (line.starts_with("0::")) {
