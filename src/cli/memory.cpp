@@ -53,7 +53,7 @@ std::string_view next_line(std::string_view& text) {
     return line;
 }
 
-// The number after `key` at the start of a line, as in /proc/meminfo or memory.stat.
+// The number after `key` at the start of a line, as in /proc/meminfo.
 std::optional<std::uint64_t> find_keyed(std::string_view text, std::string_view key) {
     while (!text.empty()) {
         if (const std::string_view line = next_line(text); line.starts_with(key)) {
@@ -66,16 +66,41 @@ std::optional<std::uint64_t> find_keyed(std::string_view text, std::string_view 
 struct Hierarchy {
     const char* limit_file;  // memory.max or memory.limit_in_bytes
     const char* usage_file;  // memory.current or memory.usage_in_bytes
-    const char* inactive_key;
+    // The memory.stat keys of the file cache, active and inactive, then of the part of it still
+    // to be written out, which the kernel cannot drop at once. Shared memory (tmpfs) lies on the
+    // anonymous lists, not in the file cache, so it stays used.
+    std::string_view cache_keys[4];
 };
 
-constexpr Hierarchy kV2 = {"/memory.max", "/memory.current", "inactive_file "};
-constexpr Hierarchy kV1 = {"/memory.limit_in_bytes", "/memory.usage_in_bytes",
-                           "total_inactive_file "};
+constexpr Hierarchy kV2 = {"/memory.max",
+                           "/memory.current",
+                           {"active_file ", "inactive_file ", "file_dirty ", "file_writeback "}};
+constexpr Hierarchy kV1 = {
+    "/memory.limit_in_bytes",
+    "/memory.usage_in_bytes",
+    {"total_active_file ", "total_inactive_file ", "total_dirty ", "total_writeback "}};
 
-// Headroom under the tightest limit from this group up to the root. Page cache that the kernel
-// can drop on its own (inactive file pages) does not count as used. A limit at or above the
-// machine's memory binds no tighter than MemAvailable, so its usage is not even read.
+// The clean file cache of a group, which the kernel drops before it reclaims anything else.
+// One pass over memory.stat for all four keys, comparing whole names (with their space, so that
+// "file " is not "file_dirty "): this runs for every limited group up to the root.
+std::uint64_t droppable_cache(const Hierarchy& h, const std::string& dir) {
+    std::uint64_t values[4] = {};
+    for (std::string_view text = read_small(dir + "/memory.stat"); !text.empty();) {
+        const std::string_view line = next_line(text);
+        const std::string_view name = line.substr(0, std::min(line.find(' '), line.size()) + 1);
+        for (std::size_t i = 0; i < 4; ++i) {
+            if (name == h.cache_keys[i]) {
+                values[i] = parse_number(line.substr(name.size())).value_or(0);
+            }
+        }
+    }
+    const std::uint64_t cache = values[0] + values[1];
+    return cache - std::min(cache, values[2] + values[3]);
+}
+
+// Headroom under the tightest limit from this group up to the root, clean file cache counted
+// as free. A limit at or above the machine's memory binds no tighter than MemAvailable, so its
+// usage is not even read.
 std::optional<std::uint64_t> cgroup_headroom(const Hierarchy& h, const std::string& root,
                                              std::string_view group, std::uint64_t machine) {
     std::optional<std::uint64_t> headroom;
@@ -88,9 +113,7 @@ std::optional<std::uint64_t> cgroup_headroom(const Hierarchy& h, const std::stri
         const auto usage =
             limit && *limit < machine ? read_value(dir + h.usage_file) : std::nullopt;
         if (usage) {
-            const auto inactive =
-                find_keyed(read_small(dir + "/memory.stat"), h.inactive_key).value_or(0);
-            const std::uint64_t used = *usage - std::min(*usage, inactive);
+            const std::uint64_t used = *usage - std::min(*usage, droppable_cache(h, dir));
             const std::uint64_t room = *limit - std::min(*limit, used);
             headroom = std::min(headroom.value_or(room), room);
         }
