@@ -78,4 +78,19 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(param_info.param.name);
     });
 
+// The file itself when it exists (a link to the build folder, on disk), else its folder as typed.
+TEST(KeepsFilesInMemory, LooksAtTheFileElseItsFolder) {
+    const fs::path build = fs::current_path(), link = "/dev/shm/fractxbm_link_to_build";
+    fs::remove(link);
+    fs::create_symlink(build, link);
+    fs::current_path("/dev/shm");
+    EXPECT_FALSE(keeps_files_in_memory(link.string()));
+    EXPECT_TRUE(keeps_files_in_memory("fractxbm_missing.xbm"));
+    EXPECT_TRUE(keeps_files_in_memory("/dev/shm/fractxbm_missing.xbm"));
+    EXPECT_FALSE(keeps_files_in_memory("fractxbm_no_folder/x.xbm"));
+    EXPECT_FALSE(keeps_files_in_memory((build / "fractxbm_missing.xbm").string()));
+    fs::current_path(build);
+    fs::remove(link);
+}
+
 }  // namespace

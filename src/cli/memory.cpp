@@ -1,6 +1,8 @@
 #include "memory.hpp"
 
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -155,4 +157,20 @@ std::optional<std::uint64_t> available_memory(const MemorySources& sources) {
         }
     }
     return available;
+}
+
+bool keeps_files_in_memory(const std::string& file_name) {
+    struct statfs info {};
+    if (::statfs(file_name.c_str(), &info) != 0) {
+        const std::size_t slash = file_name.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? "."
+                                   : slash == 0               ? "/"
+                                                              : file_name.substr(0, slash);
+        if (::statfs(folder.c_str(), &info) != 0) {
+            return false;
+        }
+    }
+    // Compared as the 32-bit numbers they are, whatever the width of f_type.
+    const auto type = static_cast<std::uint32_t>(info.f_type);
+    return type == TMPFS_MAGIC || type == RAMFS_MAGIC;
 }

@@ -18,3 +18,8 @@ struct MemorySources {
 // counts as free there, as MemAvailable counts it, since the kernel drops it before it kills;
 // shared memory (tmpfs) stays counted as used. Nothing when neither can be read.
 std::optional<std::uint64_t> available_memory(const MemorySources& sources = {});
+
+// Whether the file system that would hold `file_name` keeps its files in memory (tmpfs, ramfs,
+// hence /dev/shm), so that writing the file takes memory as well: the file itself when it
+// exists (a link into tmpfs counts), else its folder as typed. False when it cannot tell.
+bool keeps_files_in_memory(const std::string& file_name);
