@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -30,12 +31,13 @@ TEST(XbmText, LengthHexAndAnyBlock) {
         std::snprintf(hex, sizeof hex, "0x%02X", value);
         row += hex + std::string(value < 255 ? ", " : ",\n");
     }
-    CBitmap all(2048, 1, false);
     for (const std::uint32_t width : {1u, 7u, 8u, 9u, 17u, 64u, 65u, 136u, 2048u}) {
         CBitmap bitmap(width, 3, false);
-        for (std::uint32_t x = 0; x < width * 3; ++x) {
-            if ((((x % width) >> 3) + x / width) & (1u << (x & 7))) {
-                bitmap.set_pixel(x % width, x / width);
+        for (std::uint32_t y = 0; y < 3; ++y) {
+            for (std::uint32_t x = 0; x < width; ++x) {
+                if (((x >> 3) + y) & (1u << (x & 7))) {
+                    bitmap.set_pixel(x, y);
+                }
             }
         }
         const std::string text = bitmap.tostr();
@@ -61,15 +63,17 @@ TEST(PixelOperations, EachTouchesOnlyItsOwnBit) {
         for (std::uint32_t x = 0; x < 11; ++x) {
             CBitmap bitmap(11, 1, fill);
             bitmap.set_pixel(x, 0);
-            EXPECT_TRUE(bitmap.get_pixel(x, 0));
+            const bool set = bitmap.get_pixel(x, 0);
             bitmap.reset_pixel(x, 0);
             bitmap.reset_pixel(x, 0);
-            EXPECT_FALSE(bitmap.get_pixel(x, 0));
+            const bool reset = bitmap.get_pixel(x, 0);
             bitmap.change_pixel(x, 0);
-            EXPECT_TRUE(bitmap.get_pixel(x, 0)) << "fill " << fill << " x " << x;
-            const int others = fill ? 0xFF : 0;
-            EXPECT_EQ(bitmap.bits.rows[0][x / 8], others | (1 << (x % 8))) << fill << " x " << x;
-            EXPECT_EQ(bitmap.bits.rows[0][1 - x / 8], others) << "fill " << fill << " x " << x;
+            const bool changed = bitmap.get_pixel(x, 0);
+            bitmap.change_pixel(x, 0);
+            const unsigned row = bitmap.bits.rows[0][0] | bitmap.bits.rows[0][1] << 8;
+            EXPECT_EQ(std::make_tuple(set, reset, changed, row),
+                      std::make_tuple(true, false, true, fill ? 0xFFFFu & ~(1u << x) : 0u))
+                << fill << " " << x;
         }
     }
 }

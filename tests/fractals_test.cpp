@@ -74,20 +74,4 @@ TEST(Triangle, JumpsHalfWayToTheCornersInOrder) {
     EXPECT_EQ(middle({16777214.0f, 3.5f}, {16777215.0f, 0.0f}), std::make_pair(16777214.0f, 1.75f));
 }
 
-// Small, odd and the largest sizes, where a point one past the edge would land in a spare bit
-// or outside the rows.
-TEST(BothFractals, StayInsideTheBitmap) {
-    for (const auto& [w, h] :
-         {std::pair{1u, 1u}, std::pair{7u, 7u}, std::pair{13u, 2u}, std::pair{16777215u, 3u},
-          std::pair{16777216u, 2u}, std::pair{5u, 100003u}}) {
-        for (const auto draw : {draw_fern, draw_triangle}) {
-            std::srand(7);
-            CBitmap bitmap(w, h, false);
-            draw(bitmap, 30000);
-            const Pixels pixels = set_pixels(bitmap);
-            EXPECT_TRUE(!pixels.empty() && pixels.rbegin()->first < w) << w << " x " << h;
-        }
-    }
-}
-
 }  // namespace
