@@ -70,7 +70,8 @@ TEST(PixelOperations, EachTouchesOnlyItsOwnBit) {
             bitmap.change_pixel(x, 0);
             const bool changed = bitmap.get_pixel(x, 0);
             bitmap.change_pixel(x, 0);
-            const unsigned row = bitmap.bits.rows[0][0] | bitmap.bits.rows[0][1] << 8;
+            const auto row =
+                static_cast<unsigned>(bitmap.bits.rows[0][0] | bitmap.bits.rows[0][1] << 8);
             EXPECT_EQ(std::make_tuple(set, reset, changed, row),
                       std::make_tuple(true, false, true, fill ? 0xFFFFu & ~(1u << x) : 0u))
                 << fill << " " << x;
