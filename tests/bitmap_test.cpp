@@ -21,9 +21,9 @@ TEST(XbmText, WorkedExampleAndFilledRows) {
     EXPECT_TRUE(filled.ends_with("{\n0xFF, 0xFF,\n0xFF, 0xFF,\n0xFF, 0xFF \n};")) << filled;
 }
 
-// Rows of every length modulo 8, around the encoder's eight-byte shortcut, byte k of row y
-// holding k + y: the text has the length the format gives, every byte value in capital hex,
-// and comes out the same through blocks of any size.
+// Rows of 1, 2, 3, 8, 9, 17 and 256 bytes, around the encoder's eight-byte shortcut, byte k of row
+// y holding k + y: the text has the length the format gives, every byte value in capital hex, and
+// comes out the same through blocks of any size.
 TEST(XbmText, LengthHexAndAnyBlock) {
     std::string row = "{\n";  // the first row of the widest picture
     for (int value = 0; value < 256; ++value) {
