@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstdlib>
+#include <initializer_list>
 
 std::pair<float, float> middle(std::pair<float, float> a, std::pair<float, float> b) {
     return {(a.first + b.first) / 2, (a.second + b.second) / 2};
@@ -213,8 +213,10 @@ void draw_fern(CBitmap& bitmap, std::uint32_t iterations) {
     const auto h = static_cast<double>(bitmap.height);
     const double half_w = w / 2;
     // The start point takes the first four outputs.
-    double x = uniform(numerator(kPowers[0], kPowers[1]));
-    double y = uniform(numerator(kPowers[2], kPowers[3]));
+    constexpr double kStartX = uniform(numerator(kPowers[0], kPowers[1]));
+    constexpr double kStartY = uniform(numerator(kPowers[2], kPowers[3]));
+    double x = kStartX;
+    double y = kStartY;
     std::uint32_t state = kPowers[3];
     // The orbit does not depend on the size. Over the longest run, 2^32 - 1 points, x stays
     // within [-2.19, 2.66] and y within [0.002, 9.999]: columns 28 % to 77 % of the width and
