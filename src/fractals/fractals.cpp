@@ -206,6 +206,10 @@ static_assert([] {
     return true;
 }());
 
+// Two doubles handled as one by the processor's vector instructions, lane by lane, each
+// lane rounded exactly as a lone double would be.
+typedef double Pair __attribute__((vector_size(16)));
+
 }  // namespace
 
 void draw_fern(CBitmap& bitmap, std::uint32_t iterations) {
@@ -231,8 +235,12 @@ void draw_fern(CBitmap& bitmap, std::uint32_t iterations) {
             const double next_y = m.c * x + m.d * y + m.f;
             x = next_x;
             y = next_y;
-            bitmap.set_pixel(static_cast<std::uint32_t>(half_w + (x * w) / 10),
-                             static_cast<std::uint32_t>((y * h) / 12));
+            // Column w / 2 + (x * w) / 10 and row (y * h) / 12, both products and both
+            // quotients worked out side by side: each rounds as it would alone, and the two
+            // divisions, the slowest steps of the loop, take one instruction.
+            const Pair scaled = (Pair{x, y} * Pair{w, h}) / Pair{10, 12};
+            bitmap.set_pixel(static_cast<std::uint32_t>(half_w + scaled[0]),
+                             static_cast<std::uint32_t>(scaled[1]));
         }
         state = times_mod(kPowers[2 * count - 1], state);
         left -= count;
