@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -27,9 +26,8 @@ TEST(XbmText, WorkedExampleAndFilledRows) {
 TEST(XbmText, LengthHexAndAnyBlock) {
     std::string row = "{\n";  // the first row of the widest picture
     for (int value = 0; value < 256; ++value) {
-        char hex[5];
-        std::snprintf(hex, sizeof hex, "0x%02X", value);
-        row += hex + std::string(value < 255 ? ", " : ",\n");
+        row += {'0', 'x', "0123456789ABCDEF"[value >> 4], "0123456789ABCDEF"[value & 15]};
+        row += value < 255 ? ", " : ",\n";
     }
     for (const std::uint32_t width : {1u, 7u, 8u, 9u, 17u, 64u, 65u, 136u, 2048u}) {
         CBitmap bitmap(width, 3, false);

@@ -11,11 +11,13 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "bitmap/bitmap.hpp"
+#include "cli/command_line.hpp"
 #include "fractals/fractals.hpp"
 
 namespace fs = std::filesystem;
@@ -23,15 +25,13 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string slurp(const fs::path& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
 }
 
 struct Outcome {
     int status = -1;  // the exit status, or -1 for a signal
     std::string out, err;
-    long peak_bytes = 0;  // the most that any run so far held
 };
 
 // Runs a line of bash in `dir`, with fractxbm first in PATH.
@@ -40,10 +40,8 @@ Outcome run(const fs::path& dir, const std::string& command) {
                                << fs::path(FRACTXBM_EXE).parent_path().string() << ":$PATH\n"
                                << command << "\n";
     const int status = std::system(("cd '" + dir.string() + "' && bash .sh >.out 2>.err").c_str());
-    rusage usage{};
-    ::getrusage(RUSAGE_CHILDREN, &usage);
     Outcome o{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / ".out"),
-              slurp(dir / ".err"), usage.ru_maxrss * 1024};
+              slurp(dir / ".err")};
     for (const char* name : {".sh", ".out", ".err"}) {
         fs::remove(dir / name);
     }
@@ -91,9 +89,7 @@ const std::string kPrecious(1000, '#');
 class Runs : public testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
-        std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        dir_ = fs::temp_directory_path() / ("fractxbm_" + std::to_string(::getpid()) + name);
+        dir_ = fs::temp_directory_path() / ("fractxbm_" + std::to_string(::getpid()));
         fs::create_directories(dir_ / "a_directory");
         std::ofstream(dir_ / "keep.xbm") << kPrecious;
     }
@@ -113,24 +109,21 @@ std::vector<std::string> read_lines() {
 }
 
 TEST_P(Runs, StatusOutputsAndFiles) {
-    // The columns after the line's last four bars, without their spaces; the command before.
-    std::vector<std::string> field;
-    std::istringstream line(GetParam());
-    for (std::string text; std::getline(line, text, '|');) {
-        text.erase(text.find_last_not_of(' ') + 1);
-        field.push_back(text.erase(0, text.find_first_not_of(' ')));
+    // The command, and the columns after its line's last four bars, without their spaces.
+    std::string field[5] = {GetParam()};
+    for (int i = 4; i > 0; --i) {
+        const std::size_t bar = field[0].rfind('|');
+        field[i] = field[0].substr(bar + 1);
+        field[0].erase(bar);
     }
-    while (field.size() > 5) {
-        field[0] += " | " + field[1];
-        field.erase(field.begin() + 1);
+    for (std::string& column : field) {
+        column.erase(column.find_last_not_of(' ') + 1);
+        column.erase(0, column.find_first_not_of(' '));
     }
     const std::string &command = field[0], &out = field[2], &err = field[3];
-#ifdef FRACTXBM_SANITIZED
-    if (command.find("ulimit -s") != std::string::npos ||
-        command.find("ulimit -v") != std::string::npos) {
+    if (FRACTXBM_SANITIZED && std::regex_search(command, std::regex("ulimit -[sv]"))) {
         GTEST_SKIP() << "the sanitizers need more stack and address space";
     }
-#endif
     const std::time_t start = std::time(nullptr);
     const Outcome o = run(dir_, command);
     const std::vector<std::string> args = arguments(command);
@@ -142,16 +135,10 @@ TEST_P(Runs, StatusOutputsAndFiles) {
                      : out == "pbm" ? redrawn(args, start, o.out)
                      : out.empty()  ? ""
                                     : out + "\n");
-    if (err.ends_with("...")) {
-        EXPECT_EQ(o.err.substr(0, err.size() - 3), err.substr(0, err.size() - 3));
-        EXPECT_EQ(o.err.find('\n'), o.err.size() - 1) << o.err;
-    } else {
-        EXPECT_EQ(o.err, err.empty() ? "" : err + "\n");
-    }
+    EXPECT_EQ(o.err, err.empty() ? "" : err + "\n");
     const std::string target = args.empty() ? "" : args[0];
     const std::size_t size = std::stoul(field[4]);
     EXPECT_TRUE((target == "keep.xbm" && size != 0) || slurp(dir_ / "keep.xbm") == kPrecious);
-    EXPECT_TRUE(fs::is_empty(dir_ / "a_directory"));
     if (size == 0) {
         EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 2) << "a new file is left";
     } else {
@@ -166,13 +153,24 @@ INSTANTIATE_TEST_SUITE_P(Table, Runs, testing::ValuesIn(read_lines()));
 using Footprint = Runs;
 
 TEST_F(Footprint, CoversWhatARunHolds) {
-#ifdef FRACTXBM_SANITIZED
-    GTEST_SKIP() << "the sanitizers change what a run holds";
-#endif
-    const long base = run(dir_, "fractxbm o.xbm fern 1 1 1").peak_bytes;
-    const long held = run(dir_, "fractxbm o.xbm fern 1 4000000 1").peak_bytes - base;
+    if (FRACTXBM_SANITIZED) {
+        GTEST_SKIP() << "the sanitizers change what a run holds";
+    }
+    rusage small{}, tall{};  // the most that any run so far held, in KiB
+    run(dir_, "fractxbm o.xbm fern 1 1 1");
+    ::getrusage(RUSAGE_CHILDREN, &small);
+    run(dir_, "fractxbm o.xbm fern 1 4000000 1");
+    ::getrusage(RUSAGE_CHILDREN, &tall);
+    const long held = (tall.ru_maxrss - small.ru_maxrss) * 1024;
     const auto estimate = static_cast<long>(bitmap_footprint(1, 4000000));
     EXPECT_TRUE(held <= estimate && held >= estimate * 9 / 10) << held << " " << estimate;
+}
+
+// What no shell passes: white space other than spaces in a number, and no argument at all, not
+// even the program's name.
+TEST(ReadCommandLine, WhatNoShellPasses) {
+    EXPECT_EQ(read_number(" \t\n\v\f\r42"), 42u);
+    EXPECT_EQ(read_command_line(0, nullptr).error, "ERREUR: Trop d'arguments");
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <set>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -27,21 +26,14 @@ Pixels set_pixels(const CBitmap& bitmap) {
 }
 
 // The first step maps the start point with the first map, the next two apply the first and the
-// third: every rounding of the generator, the uniform value and the maps shows in these pixels,
-// and in the count and extent of the default run's. Each call starts its generator afresh.
+// third: every rounding of the generator, the uniform value and the maps shows in these pixels.
+// Each call starts its generator afresh.
 TEST(Fern, SetsKnownPixels) {
-    CBitmap one(1000, 1000, false), three(1000, 1000, false), full(1000, 1000, false);
+    CBitmap one(1000, 1000, false), three(1000, 1000, false);
     draw_fern(one, 1);
     draw_fern(three, 3);
     EXPECT_EQ(set_pixels(one), (Pixels{{513, 165}}));
     EXPECT_EQ(set_pixels(three), (Pixels{{513, 165}, {519, 273}, {589, 106}}));
-    draw_fern(full, 100000);
-    const Pixels p = set_pixels(full);
-    const auto by_row = [](auto& a, auto& b) { return a.second < b.second; };
-    const auto [top, bottom] = std::minmax_element(p.begin(), p.end(), by_row);
-    EXPECT_EQ(
-        std::make_tuple(p.size(), p.begin()->first, p.rbegin()->first, top->second, bottom->second),
-        std::make_tuple(50940u, 281u, 765u, 4u, 833u));
 }
 
 // The chaos game worked out independently, in double precision, which is exact on these small
@@ -70,8 +62,6 @@ TEST(Triangle, JumpsHalfWayToTheCornersInOrder) {
             EXPECT_EQ(std::rand(), r[n + 2]) << n << " iterations draw 2 + n numbers";
         }
     }
-    // 2^24 + 1 is not a float: the sum rounds before it is halved.
-    EXPECT_EQ(middle({16777214.0f, 3.5f}, {16777215.0f, 0.0f}), std::make_pair(16777214.0f, 1.75f));
 }
 
 }  // namespace
