@@ -21,7 +21,9 @@ void draw_triangle(CBitmap& bitmap, std::uint32_t iterations) {
     const auto start_x = static_cast<std::uint32_t>(std::rand()) % w;
     const auto start_y = static_cast<std::uint32_t>(std::rand()) % h;
     std::pair<float, float> point{static_cast<float>(start_x), static_cast<float>(start_y)};
-    for (std::uint32_t i = 0; i < iterations; ++i) {
+    // Counted down: the loop then ends on the decrement's own flags, one instruction fewer per
+    // point in a loop of about thirty.
+    for (std::uint32_t left = iterations; left > 0; --left) {
         bitmap.set_pixel(static_cast<std::uint32_t>(point.first),
                          static_cast<std::uint32_t>(point.second));
         const auto corner = static_cast<std::uint32_t>(std::rand()) % 3;
