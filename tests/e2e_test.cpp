@@ -55,7 +55,7 @@ std::vector<std::string> arguments(const std::string& command) {
     for (std::string word; words >> word && word != "&&";) {
         args.push_back(word == "''" ? "" : word);
     }
-    args.erase(args.begin(), args.begin() + std::min<std::size_t>(1, args.size()));
+    args.erase(args.begin(), args.begin() + (args.empty() ? 0 : 1));
     return args;
 }
 
