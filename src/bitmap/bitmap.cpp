@@ -1,10 +1,13 @@
 #include "bitmap.hpp"
 
+#include <malloc.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -154,12 +157,54 @@ class TextBuilder {
     bool ok_ = true;
 };
 
+// The rows are small blocks carved one after another from the top of the heap, and the first
+// touch of each of their pages costs a fault: on a virtual machine, most of the time of a large
+// picture. So while the rows are allocated, the heap grows by all they need at once, and each
+// stretch it grows by is advised onto huge pages and mapped in one call. Under an allocator that
+// does not use the heap (sanitizers, valgrind) the break never moves and nothing is advised.
+class HeapGrowth {
+  public:
+    explicit HeapGrowth(std::uint64_t bytes) : active_(bytes >= kWorthIt), break_(::sbrk(0)) {
+        if (active_) {
+            ::mallopt(M_TOP_PAD, static_cast<int>(std::min<std::uint64_t>(bytes, INT_MAX)));
+        }
+    }
+    HeapGrowth(const HeapGrowth&) = delete;
+    HeapGrowth& operator=(const HeapGrowth&) = delete;
+    ~HeapGrowth() {
+        if (active_) {
+            ::mallopt(M_TOP_PAD, kDefaultTopPad);
+        }
+    }
+
+    // Maps what the heap has grown by since the last call.
+    void after_allocation() {
+        void* const now = active_ ? ::sbrk(0) : break_;
+        if (now != break_) {
+            const auto start = reinterpret_cast<std::uintptr_t>(break_);
+            prepare_for_writing(static_cast<const char*>(break_),
+                                reinterpret_cast<std::uintptr_t>(now) - start);
+            break_ = now;
+        }
+    }
+
+  private:
+    static constexpr std::uint64_t kWorthIt = std::uint64_t{4} << 20;
+    static constexpr int kDefaultTopPad = 128 * 1024;
+    const bool active_;
+    void* break_;
+};
+
 }  // namespace
 
 void BitArray::set_size(std::uint32_t bits_per_row, std::uint32_t row_count) {
     rows.resize(row_count);
+    // A row's block carries the allocator's header and is rounded up to 16 bytes.
+    const std::uint64_t row_bytes = bytes_per_row(bits_per_row);
+    HeapGrowth heap((row_bytes + 32) * row_count);
     for (auto& row : rows) {
-        row.resize(bytes_per_row(bits_per_row));
+        row.resize(row_bytes);
+        heap.after_allocation();
     }
 }
 
