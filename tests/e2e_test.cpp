@@ -127,8 +127,8 @@ TEST_P(Runs, StatusOutputsAndFiles) {
     const std::time_t start = std::time(nullptr);
     const Outcome o = run(dir_, command);
     const std::vector<std::string> args = arguments(command);
-    if (o.status == 127 && out == "pbm" && std::getenv("CI") == nullptr) {
-        GTEST_SKIP() << "xbmtopbm is not installed (Debian package netpbm)";
+    if (o.status == 127 && std::getenv("CI") == nullptr) {
+        GTEST_SKIP() << "a command of the line is missing (netpbm?): " << o.err;
     }
     EXPECT_EQ(o.status, std::stoi(field[1]));
     EXPECT_EQ(o.out, out == "help"  ? slurp(FRACTXBM_TEST_DATA "/help.txt")
