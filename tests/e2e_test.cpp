@@ -121,8 +121,8 @@ TEST_P(Runs, StatusOutputsAndFiles) {
         column.erase(0, column.find_first_not_of(' '));
     }
     const std::string &command = field[0], &out = field[2], &err = field[3];
-    if (FRACTXBM_SANITIZED && std::regex_search(command, std::regex("ulimit -[sv]"))) {
-        GTEST_SKIP() << "the sanitizers need more stack and address space";
+    if (FRACTXBM_SANITIZED && std::regex_search(command, std::regex("ulimit -[sv]|unshare"))) {
+        GTEST_SKIP() << "the sanitizers need more stack and address space, and /proc";
     }
     const std::time_t start = std::time(nullptr);
     const Outcome o = run(dir_, command);
