@@ -30,10 +30,12 @@ cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DFRACTXBM_BENCHMARKS=ON \
 cmake --build build-bench -j2 >/dev/null
 source_tree=$(mktemp -d)
 git worktree add -q --detach "$source_tree" "$baseline_rev"
+trap 'git worktree remove --force "$source_tree"' EXIT
 rm -rf build-baseline  # its cache names the scratch source folder of the last run
 cmake -S "$source_tree" -B build-baseline -DCMAKE_BUILD_TYPE=Release -DFRACTXBM_TESTS=OFF >/dev/null
 cmake --build build-baseline -j2 --target fractxbm >/dev/null
 git worktree remove --force "$source_tree"
+trap - EXIT
 
 exe=$PWD/build-bench/fractxbm
 old=$PWD/build-baseline/fractxbm
