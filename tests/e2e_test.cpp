@@ -64,11 +64,11 @@ std::vector<std::string> arguments(const std::string& command) {
 // run may have seeded rand() with, until one gives `decoded`.
 std::string redrawn(const std::vector<std::string>& args, std::time_t first,
                     const std::string& decoded) {
+    const auto number = [&](std::size_t i) {
+        return static_cast<std::uint32_t>(i < args.size() ? std::stoul(args[i]) : 100000);
+    };
     std::string pbm;
     for (std::time_t seed = first; seed <= std::time(nullptr) && pbm != decoded; ++seed) {
-        const auto number = [&](std::size_t i) {
-            return static_cast<std::uint32_t>(i < args.size() ? std::stoul(args[i]) : 100000);
-        };
         CBitmap drawn(number(2), number(3), false);
         std::srand(static_cast<unsigned>(seed));
         (args[1] == "fern" ? draw_fern : draw_triangle)(drawn, number(4));

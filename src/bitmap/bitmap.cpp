@@ -18,6 +18,9 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 // are padded to 8 bytes so that the copy is a single store; the two extra bytes land where the
 // next cell goes.
 constexpr std::size_t kCell = 6;
+
+// What the allocator adds to a row's block at most: its header, and the rounding up to 16 bytes.
+constexpr std::uint64_t kBlockOverhead = 32;
 constexpr auto kCells = [] {
     std::array<std::array<char, 8>, 256> cells{};
     for (std::size_t value = 0; value < cells.size(); ++value) {
@@ -199,9 +202,8 @@ class HeapGrowth {
 
 void BitArray::set_size(std::uint32_t bits_per_row, std::uint32_t row_count) {
     rows.resize(row_count);
-    // A row's block carries the allocator's header and is rounded up to 16 bytes.
     const std::uint64_t row_bytes = bytes_per_row(bits_per_row);
-    HeapGrowth heap((row_bytes + 32) * row_count);
+    HeapGrowth heap((row_bytes + kBlockOverhead) * row_count);
     for (auto& row : rows) {
         row.resize(row_bytes);
         heap.after_allocation();
@@ -230,8 +232,8 @@ std::uint64_t xbm_text_length(std::uint32_t width, std::uint32_t height) {
 }
 
 std::uint64_t bitmap_footprint(std::uint32_t width, std::uint32_t height) {
-    // Each row is a vector header plus a heap block; the allocator adds a header and rounds up.
-    constexpr std::uint64_t kRowOverhead = sizeof(std::vector<std::uint8_t>) + 32;
+    // Each row is a vector header in the table of rows plus a heap block of its own.
+    constexpr std::uint64_t kRowOverhead = sizeof(std::vector<std::uint8_t>) + kBlockOverhead;
     return (bytes_per_row(width) + kRowOverhead) * height;
 }
 
