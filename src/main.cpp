@@ -1,25 +1,19 @@
 // fractxbm: draws a Sierpinski triangle or a fern and saves it as an X11 bitmap (XBM) file.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <csignal>
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <new>
-#include <span>
 #include <stdexcept>
-#include <string>
 #include <string_view>
 
 #include "bitmap/bitmap.hpp"
 #include "cli/command_line.hpp"
-#include "cli/memory.hpp"
 #include "fractals/fractals.hpp"
+#include "system/memory.hpp"
+#include "system/output_file.hpp"
+#include "system/report.hpp"
 
 namespace {
 
@@ -42,82 +36,12 @@ constexpr std::string_view kHelpLines[] = {
     "_____________________________________________________",
 };
 
-// One line on standard error, flushed at once.
-void report(const std::string& error) {
-    std::fwrite(error.data(), 1, error.size(), stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
-}
-
-std::string memory_error(const Options& options) {
-    return "ERREUR: Memoire insuffisante pour une image de " + std::to_string(options.width) +
-           " x " + std::to_string(options.height);
-}
-
-// The text goes to the file through one block of this size. A bigger block costs page faults
-// and cache misses on a small picture; a smaller one, system calls on a large one.
-constexpr std::size_t kBlockSize = std::size_t{1} << 16;
-
-// The run holds the bitmap and one block of text, and the whole text as well when the file
-// system keeps its files in memory: refusing up front beats being killed by the kernel
-// half-way, since the allocations themselves rarely fail on Linux.
-bool memory_suffices(const Options& options) {
-    const auto available = available_memory();
-    if (!available) {
-        return true;
-    }
-    std::uint64_t needed = bitmap_footprint(options.width, options.height) + kBlockSize;
-    if (keeps_files_in_memory(options.file_name)) {
-        needed += xbm_text_length(options.width, options.height);
-    }
-    if (needed <= *available) {
-        return true;
-    }
-    report(memory_error(options) + " : " + std::to_string(needed) + " octets requis, " +
-           std::to_string(*available) + " disponibles");
-    return false;
-}
-
 void draw(CBitmap& bitmap, const Options& options) {
     if (options.type == "fern") {
         draw_fern(bitmap, options.iterations);
     } else {
         draw_triangle(bitmap, options.iterations);
     }
-}
-
-bool write_all(void* context, const char* data, std::size_t size) {
-    const int fd = *static_cast<const int*>(context);
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// Creates or truncates the file (default permissions for a new one) and streams the text into
-// it through `block`. Only called once the drawing is done and everything it needs is allocated,
-// so a run that fails before writing never empties an existing file.
-bool save(const CBitmap& bitmap, const std::string& file_name, std::span<char> block) {
-    int fd = ::open(file_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        report("ERREUR: Impossible d'ouvrir le fichier \"" + file_name + "\"");
-        return false;
-    }
-    const bool written = write_xbm(bitmap, block, write_all, &fd);
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed) {
-        report("ERREUR: Impossible d'ecrire le fichier \"" + file_name + "\"");
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -133,8 +57,8 @@ void help() {
 }
 
 int main(int argc, char* argv[]) {
-    // Past a file-size limit the kernel would kill us mid-write; a failed write is reported
-    // instead.
+    // A file-size limit is checked before the file is touched; should a write still pass one, it
+    // fails and is reported instead of the kernel killing the run mid-write.
     std::signal(SIGXFSZ, SIG_IGN);
 
     const CommandLine command_line = read_command_line(argc, argv);
@@ -147,19 +71,21 @@ int main(int argc, char* argv[]) {
         return EXIT_FAILURE;
     }
     const Options& options = command_line.options;
-    if (!memory_suffices(options)) {
+    if (!memory_suffices(options.width, options.height, options.file_name)) {
         return EXIT_FAILURE;
     }
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     try {
         CBitmap bitmap(options.width, options.height, false);
-        const auto block = std::make_unique_for_overwrite<char[]>(kBlockSize);
+        // Everything the run holds is taken before the file is opened, so that a lack of memory
+        // never leaves it half written.
+        const auto block = std::make_unique_for_overwrite<char[]>(kTextBlockSize);
         draw(bitmap, options);
-        return save(bitmap, options.file_name, {block.get(), kBlockSize}) ? EXIT_SUCCESS
-                                                                          : EXIT_FAILURE;
+        return save_xbm(bitmap, options.file_name, {block.get(), kTextBlockSize}) ? EXIT_SUCCESS
+                                                                                  : EXIT_FAILURE;
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
-    report(memory_error(options));
+    report(memory_error(options.width, options.height));
     return EXIT_FAILURE;
 }

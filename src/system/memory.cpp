@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -11,26 +12,36 @@
 #include <string>
 #include <string_view>
 
+#include "bitmap/bitmap.hpp"
+#include "output_file.hpp"
+#include "report.hpp"
+
 namespace {
 
-// The files read here are a few kilobytes of text from the kernel. Plain system calls keep this
-// check far cheaper than the run it guards, even the smallest one. They share one buffer outside
-// the stack, since the check runs before anything else and must fit a stack of a few KiB; the
-// program has one thread.
-char g_buffer[8192];
-
-// The text of `path`, cut at the buffer's size; valid until the next call.
-std::string_view read_small(const std::string& path) {
-    std::size_t size = 0;
-    if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
-        ssize_t got = 0;
-        while (size < sizeof g_buffer &&
-               (got = ::read(fd, g_buffer + size, sizeof g_buffer - size)) > 0) {
-            size += static_cast<std::size_t>(got);
-        }
-        ::close(fd);
+// The whole text of `path`, however long (a process in many control groups with long names has
+// a /proc/self/cgroup of several KiB), or nothing when it cannot be read. The text goes to the
+// heap, never the stack: the check runs first and must fit a stack of a few KiB.
+std::string read_file(const std::string& path) {
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return text;
     }
-    return {g_buffer, size};
+    // Kernel files report no size, so the text grows until a read finds its end.
+    std::size_t size = 0;
+    for (;;) {
+        if (size == text.size()) {
+            text.resize(std::max<std::size_t>(4096, 2 * size));
+        }
+        const ssize_t got = ::read(fd, text.data() + size, text.size() - size);
+        if (got <= 0) {
+            break;
+        }
+        size += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    text.resize(size);
+    return text;
 }
 
 std::optional<std::uint64_t> parse_number(std::string_view text) {
@@ -44,7 +55,7 @@ std::optional<std::uint64_t> parse_number(std::string_view text) {
 }
 
 std::optional<std::uint64_t> read_value(const std::string& path) {
-    return parse_number(read_small(path));
+    return parse_number(read_file(path));
 }
 
 // Takes the first line off `text` and returns it, without its line feed.
@@ -87,7 +98,8 @@ constexpr Hierarchy kV1 = {
 // "file " is not "file_dirty "): this runs for every limited group up to the root.
 std::uint64_t droppable_cache(const Hierarchy& h, const std::string& dir) {
     std::uint64_t values[4] = {};
-    for (std::string_view text = read_small(dir + "/memory.stat"); !text.empty();) {
+    const std::string stat = read_file(dir + "/memory.stat");
+    for (std::string_view text = stat; !text.empty();) {
         const std::string_view line = next_line(text);
         const std::string_view name = line.substr(0, std::min(line.find(' '), line.size()) + 1);
         for (std::size_t i = 0; i < 4; ++i) {
@@ -133,7 +145,7 @@ std::optional<std::uint64_t> available_memory(const MemorySources& sources) {
     std::optional<std::uint64_t> available;
     std::uint64_t machine = std::numeric_limits<std::uint64_t>::max();
     {
-        const std::string_view meminfo = read_small(sources.meminfo);
+        const std::string meminfo = read_file(sources.meminfo);
         if (const auto kib = find_keyed(meminfo, "MemAvailable:")) {
             available = *kib * 1024;
         }
@@ -142,8 +154,7 @@ std::optional<std::uint64_t> available_memory(const MemorySources& sources) {
         }
     }
     // Lines of /proc/self/cgroup: "0::/path" for v2, "N:memory:/path" (among others) for v1.
-    // A copy, since reading the groups' files reuses the buffer.
-    const std::string cgroups(read_small(sources.cgroups));
+    const std::string cgroups = read_file(sources.cgroups);
     for (std::string_view text = cgroups; !text.empty();) {
         const std::string_view line = next_line(text);
         std::optional<std::uint64_t> room;
@@ -159,18 +170,52 @@ std::optional<std::uint64_t> available_memory(const MemorySources& sources) {
     return available;
 }
 
-bool keeps_files_in_memory(const std::string& file_name) {
+std::uint64_t memory_taken_by_file(const std::string& file_name, std::uint64_t length) {
+    const std::string path = where_file_lives(file_name);
+    struct stat file {};
+    const bool exists = ::stat(path.c_str(), &file) == 0;
     struct statfs info {};
-    if (::statfs(file_name.c_str(), &info) != 0) {
-        const std::size_t slash = file_name.find_last_of('/');
+    if (exists) {
+        if (::statfs(path.c_str(), &info) != 0) {
+            return 0;
+        }
+    } else {
+        const std::size_t slash = path.find_last_of('/');
         const std::string folder = slash == std::string::npos ? "."
                                    : slash == 0               ? "/"
-                                                              : file_name.substr(0, slash);
+                                                              : path.substr(0, slash);
         if (::statfs(folder.c_str(), &info) != 0) {
-            return false;
+            return 0;
         }
     }
     // Compared as the 32-bit numbers they are, whatever the width of f_type.
     const auto type = static_cast<std::uint32_t>(info.f_type);
-    return type == TMPFS_MAGIC || type == RAMFS_MAGIC;
+    if (type != TMPFS_MAGIC && type != RAMFS_MAGIC) {
+        return 0;
+    }
+    const std::uint64_t given_back =
+        exists && S_ISREG(file.st_mode) ? static_cast<std::uint64_t>(file.st_blocks) * 512 : 0;
+    return length - std::min(length, given_back);
+}
+
+std::string memory_error(std::uint32_t width, std::uint32_t height) {
+    return "ERREUR: Memoire insuffisante pour une image de " + std::to_string(width) + " x " +
+           std::to_string(height);
+}
+
+// Refusing up front beats being killed by the kernel half-way, since the allocations themselves
+// rarely fail on Linux.
+bool memory_suffices(std::uint32_t width, std::uint32_t height, const std::string& file_name) {
+    const auto available = available_memory();
+    if (!available) {
+        return true;
+    }
+    const std::uint64_t needed = bitmap_footprint(width, height) + kTextBlockSize +
+                                 memory_taken_by_file(file_name, xbm_text_length(width, height));
+    if (needed <= *available) {
+        return true;
+    }
+    report(memory_error(width, height) + " : " + std::to_string(needed) + " octets requis, " +
+           std::to_string(*available) + " disponibles");
+    return false;
 }

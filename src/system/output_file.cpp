@@ -1,0 +1,265 @@
+#include "output_file.hpp"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <string_view>
+#include <utility>
+
+#include "report.hpp"
+
+namespace {
+
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The file this run created and has not completed yet, for the signal handler to remove.
+std::atomic<const char*> g_unfinished{nullptr};
+static_assert(std::atomic<const char*>::is_always_lock_free);
+
+extern "C" void remove_unfinished(int signal) {
+    if (const char* const path = g_unfinished.load()) {
+        ::unlink(path);
+    }
+    // The handler was reset on entry: the signal now ends the run as it would have.
+    ::raise(signal);
+}
+
+// Removes the file this run created unless the run completes it: on a failure, on a refusal, and
+// on a signal that ends the run. A signal the run was started with ignored stays ignored.
+class UnfinishedFile {
+  public:
+    // An empty path: the file existed before, and keeps whatever got into it.
+    explicit UnfinishedFile(std::string path) : path_(std::move(path)) {
+        if (path_.empty()) {
+            return;
+        }
+        g_unfinished = path_.c_str();
+        struct sigaction action {};
+        action.sa_handler = remove_unfinished;
+        action.sa_flags = static_cast<int>(SA_RESETHAND);
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+            ::sigaction(kEndingSignals[i], nullptr, &saved_[i]);
+            if (saved_[i].sa_handler == SIG_DFL) {
+                ::sigaction(kEndingSignals[i], &action, nullptr);
+            }
+        }
+    }
+    UnfinishedFile(const UnfinishedFile&) = delete;
+    UnfinishedFile& operator=(const UnfinishedFile&) = delete;
+    ~UnfinishedFile() {
+        if (!path_.empty()) {
+            ::unlink(path_.c_str());
+            completed();
+        }
+    }
+
+    void completed() {
+        if (path_.empty()) {
+            return;
+        }
+        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+            ::sigaction(kEndingSignals[i], &saved_[i], nullptr);
+        }
+        g_unfinished = nullptr;
+        path_.clear();
+    }
+
+  private:
+    std::string path_;
+    struct sigaction saved_[std::size(kEndingSignals)]{};
+};
+
+// An open file, closed when it goes.
+class Descriptor {
+  public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        reset();
+        fd_ = std::exchange(other.fd_, -1);
+        return *this;
+    }
+    ~Descriptor() { reset(); }
+    int get() const { return fd_; }
+    // Closes the file; false when the close reports an error (a delayed write failing).
+    bool reset() {
+        const int fd = std::exchange(fd_, -1);
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+struct Target {
+    Descriptor file;
+    struct stat info {};
+    // The path of the file when this run created it, else empty.
+    std::string created;
+};
+
+// Opens the file for writing without cutting it, creating it when it does not exist, and tells
+// whether this run created it. Another run may create or remove it meanwhile: try again.
+bool open_target(const std::string& name, Target& target) {
+    constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+    const auto opened = [&target](int fd, std::string created) {
+        target.file = Descriptor(fd);
+        target.created = fd >= 0 ? std::move(created) : std::string();
+        return fd >= 0 && ::fstat(fd, &target.info) == 0;
+    };
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        if (const int fd = ::open(name.c_str(), kCreate, 0666); fd >= 0 || errno != EEXIST) {
+            return opened(fd, name);
+        }
+        if (const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC); fd >= 0 || errno != ENOENT) {
+            return opened(fd, {});
+        }
+        // A symbolic link to nowhere: the file is made where it points.
+        const std::string path = where_file_lives(name);
+        if (const int fd = ::open(path.c_str(), kCreate, 0666); fd >= 0 || errno != EEXIST) {
+            return opened(fd, path);
+        }
+    }
+    return false;
+}
+
+// Waits until no other run writes the file, then makes sure that the name still leads to the
+// file locked: the run before may have removed or replaced it. False: open it again.
+bool lock_target(const std::string& name, Target& target) {
+    while (::flock(target.file.get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return true;  // no locks on this file system: one writer is all one can hope for
+        }
+    }
+    struct stat named {};
+    if (::stat(name.c_str(), &named) != 0 || named.st_dev != target.info.st_dev ||
+        named.st_ino != target.info.st_ino) {
+        return false;
+    }
+    ::fstat(target.file.get(), &target.info);
+    if (target.info.st_size > 0) {
+        target.created.clear();  // another run wrote it while this one waited: it is theirs
+    }
+    return true;
+}
+
+std::string figures(std::uint64_t needed, std::uint64_t available, const char* unit) {
+    return " : " + std::to_string(needed) + " octets requis, " + std::to_string(available) + " " +
+           unit;
+}
+
+// Whether `length` bytes can replace the regular file's content without a failure that can be
+// foreseen; if not, says why in one line. Space is reserved where the file system can do it
+// without changing the content, so that another writer cannot take it before the text does.
+bool fits(const std::string& name, const Target& target, std::uint64_t length) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        length > limit.rlim_cur) {
+        report("ERREUR: Limite de taille de fichier depassee pour le fichier \"" + name + "\"" +
+               figures(length, limit.rlim_cur, "permis"));
+        return false;
+    }
+    struct statvfs room {};
+    if (::fstatvfs(target.file.get(), &room) != 0 || room.f_blocks == 0 || room.f_frsize == 0) {
+        return true;  // a file system that tells nothing of its room
+    }
+    // The text takes whole blocks; the old content's blocks are written over, so they count.
+    const std::uint64_t needed = (length + room.f_frsize - 1) / room.f_frsize * room.f_frsize;
+    const std::uint64_t available = std::uint64_t{room.f_bavail} * room.f_frsize +
+                                    static_cast<std::uint64_t>(target.info.st_blocks) * 512;
+    bool enough = needed <= available;
+    if (enough) {
+        int reserved;
+        while ((reserved = ::fallocate(target.file.get(), FALLOC_FL_KEEP_SIZE, 0,
+                                       static_cast<off_t>(length))) != 0 &&
+               errno == EINTR) {
+        }
+        // Where the file system cannot reserve (EOPNOTSUPP), the check above is all there is.
+        enough = reserved == 0 || (errno != ENOSPC && errno != EDQUOT);
+    }
+    if (!enough) {
+        report("ERREUR: Espace insuffisant pour le fichier \"" + name + "\"" +
+               figures(needed, available, "disponibles"));
+    }
+    return enough;
+}
+
+bool write_all(void* context, const char* data, std::size_t size) {
+    const int fd = *static_cast<const int*>(context);
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string where_file_lives(const std::string& file_name) {
+    std::string path = file_name;
+    std::string target(4096, '\0');
+    // As many links as the kernel follows before it gives up (ELOOP).
+    for (int hop = 0; hop < 40; ++hop) {
+        const ssize_t size = ::readlink(path.c_str(), target.data(), target.size());
+        if (size < 0 || static_cast<std::size_t>(size) == target.size()) {
+            break;
+        }
+        const std::string_view link(target.data(), static_cast<std::size_t>(size));
+        const std::size_t slash = path.find_last_of('/');
+        path = link.starts_with('/') || slash == std::string::npos
+                   ? std::string(link)
+                   : path.substr(0, slash + 1) + std::string(link);
+    }
+    return path;
+}
+
+bool save_xbm(const CBitmap& bitmap, const std::string& file_name, std::span<char> block) {
+    Target target;
+    bool ready = false;
+    for (int attempt = 0; attempt < 16 && !ready; ++attempt) {
+        if (!open_target(file_name, target)) {
+            UnfinishedFile unwanted(target.created);
+            break;
+        }
+        // Pipes, terminals and devices are written as they come: they have no old content to
+        // keep, and no room to check.
+        ready = !S_ISREG(target.info.st_mode) || lock_target(file_name, target);
+    }
+    if (!ready) {
+        report("ERREUR: Impossible d'ouvrir le fichier \"" + file_name + "\"");
+        return false;
+    }
+    UnfinishedFile unfinished(target.created);
+    const bool regular = S_ISREG(target.info.st_mode);
+    const std::uint64_t length = xbm_text_length(bitmap.width, bitmap.height);
+    if (regular && !fits(file_name, target, length)) {
+        return false;
+    }
+    int fd = target.file.get();
+    bool written = write_xbm(bitmap, block, write_all, &fd);
+    // A shorter text leaves the old one's tail behind it, cut only now that the text is in.
+    written = written && (!regular || ::ftruncate(fd, static_cast<off_t>(length)) == 0);
+    if (!target.file.reset() || !written) {
+        report("ERREUR: Impossible d'ecrire le fichier \"" + file_name + "\"");
+        return false;
+    }
+    unfinished.completed();
+    return true;
+}
