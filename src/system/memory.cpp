@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -22,26 +23,25 @@ namespace {
 // a /proc/self/cgroup of several KiB), or nothing when it cannot be read. The text goes to the
 // heap, never the stack: the check runs first and must fit a stack of a few KiB.
 std::string read_file(const std::string& path) {
-    std::string text;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        return text;
+        return {};
     }
-    // Kernel files report no size, so the text grows until a read finds its end.
-    std::size_t size = 0;
-    for (;;) {
-        if (size == text.size()) {
-            text.resize(std::max<std::size_t>(4096, 2 * size));
-        }
-        const ssize_t got = ::read(fd, text.data() + size, text.size() - size);
-        if (got <= 0) {
-            break;
-        }
+    // Kernel files report no size, so the buffer grows until a read finds the end. It is not
+    // cleared first: this check runs on every run, however small.
+    std::size_t capacity = 4096, size = 0;
+    auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    for (ssize_t got; (got = ::read(fd, buffer.get() + size, capacity - size)) > 0;) {
         size += static_cast<std::size_t>(got);
+        if (size == capacity) {
+            auto bigger = std::make_unique_for_overwrite<char[]>(2 * capacity);
+            std::copy_n(buffer.get(), size, bigger.get());
+            buffer = std::move(bigger);
+            capacity *= 2;
+        }
     }
     ::close(fd);
-    text.resize(size);
-    return text;
+    return {buffer.get(), size};
 }
 
 std::optional<std::uint64_t> parse_number(std::string_view text) {

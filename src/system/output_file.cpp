@@ -9,8 +9,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -214,14 +216,14 @@ bool write_all(void* context, const char* data, std::size_t size) {
 
 std::string where_file_lives(const std::string& file_name) {
     std::string path = file_name;
-    std::string target(4096, '\0');
+    const auto target = std::make_unique_for_overwrite<char[]>(PATH_MAX);
     // As many links as the kernel follows before it gives up (ELOOP).
     for (int hop = 0; hop < 40; ++hop) {
-        const ssize_t size = ::readlink(path.c_str(), target.data(), target.size());
-        if (size < 0 || static_cast<std::size_t>(size) == target.size()) {
+        const ssize_t size = ::readlink(path.c_str(), target.get(), PATH_MAX);
+        if (size < 0 || size == PATH_MAX) {
             break;
         }
-        const std::string_view link(target.data(), static_cast<std::size_t>(size));
+        const std::string_view link(target.get(), static_cast<std::size_t>(size));
         const std::size_t slash = path.find_last_of('/');
         path = link.starts_with('/') || slash == std::string::npos
                    ? std::string(link)
