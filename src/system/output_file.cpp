@@ -60,14 +60,19 @@ class UnfinishedFile {
     ~UnfinishedFile() {
         if (!path_.empty()) {
             ::unlink(path_.c_str());
-            completed();
+            disarm();
         }
     }
 
+    // The file is whole: it stays.
     void completed() {
-        if (path_.empty()) {
-            return;
+        if (!path_.empty()) {
+            disarm();
         }
+    }
+
+  private:
+    void disarm() {
         for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
             ::sigaction(kEndingSignals[i], &saved_[i], nullptr);
         }
@@ -75,7 +80,6 @@ class UnfinishedFile {
         path_.clear();
     }
 
-  private:
     std::string path_;
     struct sigaction saved_[std::size(kEndingSignals)]{};
 };
