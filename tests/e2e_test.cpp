@@ -1,6 +1,5 @@
 // Runs the built program as a user would, one line of data/runs.txt at a time (its header says
 // what each column holds), and checks its status, outputs and the files it leaves behind.
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -147,24 +146,6 @@ TEST_P(Runs, StatusOutputsAndFiles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Runs, testing::ValuesIn(read_lines()));
-
-// The memory check's estimate covers what a run holds at its peak, beyond what the smallest run
-// holds, for a tall and narrow picture too, where the bookkeeping of each row outweighs its byte.
-using Footprint = Runs;
-
-TEST_F(Footprint, CoversWhatARunHolds) {
-    if (FRACTXBM_SANITIZED) {
-        GTEST_SKIP() << "the sanitizers change what a run holds";
-    }
-    rusage small{}, tall{};  // the most that any run so far held, in KiB
-    run(dir_, "fractxbm o.xbm fern 1 1 1");
-    ::getrusage(RUSAGE_CHILDREN, &small);
-    run(dir_, "fractxbm o.xbm fern 1 4000000 1");
-    ::getrusage(RUSAGE_CHILDREN, &tall);
-    const long held = (tall.ru_maxrss - small.ru_maxrss) * 1024;
-    const auto estimate = static_cast<long>(bitmap_footprint(1, 4000000));
-    EXPECT_TRUE(held <= estimate && held >= estimate * 9 / 10) << held << " " << estimate;
-}
 
 // What no shell passes: white space other than spaces in a number, and no argument at all, not
 // even the program's name.

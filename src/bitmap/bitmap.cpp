@@ -1,14 +1,12 @@
 #include "bitmap.hpp"
 
-#include <malloc.h>
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <climits>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -19,8 +17,6 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 // next cell goes.
 constexpr std::size_t kCell = 6;
 
-// What the allocator adds to a row's block at most: its header, and the rounding up to 16 bytes.
-constexpr std::uint64_t kBlockOverhead = 32;
 constexpr auto kCells = [] {
     std::array<std::array<char, 8>, 256> cells{};
     for (std::size_t value = 0; value < cells.size(); ++value) {
@@ -125,7 +121,7 @@ class TextBuilder {
     }
 
     // Appends "0xHH, " for every byte of the row.
-    void put_cells(const std::vector<std::uint8_t>& row) {
+    void put_cells(std::span<const std::uint8_t> row) {
         const std::uint8_t* byte = row.data();
         const std::uint8_t* const row_end = byte + row.size();
         while (byte != row_end) {
@@ -160,53 +156,70 @@ class TextBuilder {
     bool ok_ = true;
 };
 
-// The rows are small blocks carved one after another from the top of the heap, and the first
-// touch of each of their pages costs a fault: on a virtual machine, most of the time of a large
-// picture. So while the rows are allocated, the heap grows by all they need at once, and each
-// stretch it grows by is advised onto huge pages and mapped in one call. Under an allocator that
-// does not use the heap (sanitizers, valgrind) the break never moves and nothing is advised.
-class HeapGrowth {
-  public:
-    explicit HeapGrowth(std::uint64_t bytes) : active_(bytes >= kWorthIt), break_(::sbrk(0)) {
-        if (active_) {
-            ::mallopt(M_TOP_PAD, static_cast<int>(std::min<std::uint64_t>(bytes, INT_MAX)));
-        }
-    }
-    HeapGrowth(const HeapGrowth&) = delete;
-    HeapGrowth& operator=(const HeapGrowth&) = delete;
-    ~HeapGrowth() {
-        if (active_) {
-            ::mallopt(M_TOP_PAD, kDefaultTopPad);
-        }
-    }
-
-    // Maps what the heap has grown by since the last call.
-    void after_allocation() {
-        void* const now = active_ ? ::sbrk(0) : break_;
-        if (now != break_) {
-            const auto start = reinterpret_cast<std::uintptr_t>(break_);
-            prepare_for_writing(static_cast<const char*>(break_),
-                                reinterpret_cast<std::uintptr_t>(now) - start);
-            break_ = now;
-        }
-    }
-
-  private:
-    static constexpr std::uint64_t kWorthIt = std::uint64_t{4} << 20;
-    static constexpr int kDefaultTopPad = 128 * 1024;
-    const bool active_;
-    void* break_;
-};
-
 }  // namespace
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FRACTXBM_ROWS_ON_HEAP 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || !defined(MAP_ANONYMOUS)
+#define FRACTXBM_ROWS_ON_HEAP 1
+#endif
+
+#ifdef FRACTXBM_ROWS_ON_HEAP
+RowArena::~RowArena() = default;
+void RowArena::reserve(std::uint64_t size) {
+    size_ = size;
+}
+void* RowArena::do_allocate(std::size_t bytes, std::size_t alignment) {
+    used_ += bytes;
+    return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+}
+void RowArena::do_deallocate(void* piece, std::size_t bytes, std::size_t alignment) {
+    std::pmr::new_delete_resource()->deallocate(piece, bytes, alignment);
+}
+#else
+RowArena::~RowArena() {
+    if (base_ != nullptr) {
+        ::munmap(base_, size_);
+    }
+}
+
+void RowArena::reserve(std::uint64_t size) {
+    if (size == 0) {
+        return;
+    }
+    void* const base =
+        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) {
+        throw std::bad_alloc();
+    }
+    base_ = static_cast<char*>(base);
+    size_ = size;
+    prepare_for_writing(base_, size_);
+}
+
+void* RowArena::do_allocate(std::size_t bytes, std::size_t alignment) {
+    const std::uint64_t start = (used_ + alignment - 1) & ~std::uint64_t{alignment - 1};
+    if (bytes > size_ - std::min(start, size_)) {
+        throw std::bad_alloc();
+    }
+    used_ = start + bytes;
+    return base_ + start;
+}
+
+void RowArena::do_deallocate(void*, std::size_t, std::size_t) {}
+#endif
+
 void BitArray::set_size(std::uint32_t bits_per_row, std::uint32_t row_count) {
+    arena_.reserve(bitmap_footprint(bits_per_row, row_count));
+    // The table first, then the rows, each allocated once at its exact size: the mapping holds
+    // them end to end with no gap.
     rows.resize(row_count);
     const std::uint64_t row_bytes = bytes_per_row(bits_per_row);
-    HeapGrowth heap((row_bytes + kBlockOverhead) * row_count);
     for (auto& row : rows) {
         row.resize(row_bytes);
-        heap.after_allocation();
     }
 }
 
@@ -229,12 +242,6 @@ std::uint64_t xbm_text_length(std::uint32_t width, std::uint32_t height) {
         kWidthLine.size() + kHeightLine.size() + 2 + kArrayLine.size() + kClosing.size();
     return fixed + decimal_digits(width) + decimal_digits(height) +
            row_text_length(bytes_per_row(width)) * height;
-}
-
-std::uint64_t bitmap_footprint(std::uint32_t width, std::uint32_t height) {
-    // Each row is a vector header in the table of rows plus a heap block of its own.
-    constexpr std::uint64_t kRowOverhead = sizeof(std::vector<std::uint8_t>) + kBlockOverhead;
-    return (bytes_per_row(width) + kRowOverhead) * height;
 }
 
 bool write_xbm(const CBitmap& bitmap, std::span<char> block, XbmSink sink, void* context) {
