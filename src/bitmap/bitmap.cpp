@@ -12,17 +12,17 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-// Every byte value already written as "0xHH, ", so encoding a row is one copy per byte. Cells
-// are padded to 8 bytes so that the copy is a single store; the two extra bytes land where the
-// next cell goes.
+// A cell is the text of one byte within its row, "0xHH, ".
 constexpr std::size_t kCell = 6;
 
-constexpr auto kCells = [] {
-    std::array<std::array<char, 8>, 256> cells{};
-    for (std::size_t value = 0; value < cells.size(); ++value) {
-        cells[value] = {'0', 'x', kHexDigits[value >> 4], kHexDigits[value & 15], ',', ' '};
+// Every byte value's cell already written, padded to 8 bytes so that copying it is a single
+// store: a stamp. The two extra bytes land where the next cell goes.
+constexpr auto kStamps = [] {
+    std::array<std::array<char, 8>, 256> stamps{};
+    for (std::size_t value = 0; value < stamps.size(); ++value) {
+        stamps[value] = {'0', 'x', kHexDigits[value >> 4], kHexDigits[value & 15], ',', ' '};
     }
-    return cells;
+    return stamps;
 }();
 
 constexpr std::string_view kWidthLine = "#define im_width ";
@@ -38,7 +38,8 @@ std::uint64_t decimal_digits(std::uint32_t value) {
     return digits;
 }
 
-// A row of n bytes is n cells of "0xHH, " whose last ", " becomes ",\n"; an empty row is ",\n".
+// A row of n bytes is n - 1 cells, then "0xHH" and the row's ending, ",\n" or " \n": as long
+// as n cells. An empty row is its ending alone.
 std::uint64_t row_text_length(std::uint64_t row_bytes) {
     return row_bytes == 0 ? 2 : kCell * row_bytes;
 }
@@ -47,7 +48,7 @@ std::uint64_t row_text_length(std::uint64_t row_bytes) {
 constexpr auto kZeroCells = [] {
     std::array<char, 8 * kCell> cells{};
     for (std::size_t i = 0; i < cells.size(); i += kCell) {
-        std::copy_n(kCells[0].data(), kCell, cells.data() + i);
+        std::copy_n(kStamps[0].data(), kCell, cells.data() + i);
     }
     return cells;
 }();
@@ -62,22 +63,22 @@ char* encode(const std::uint8_t* byte, const std::uint8_t* stop, char* out) {
             std::memcpy(out, kZeroCells.data(), kZeroCells.size());
         } else {
             for (std::size_t k = 0; k < 8; ++k) {
-                std::memcpy(out + k * kCell, kCells[byte[k]].data(), sizeof kCells[0]);
+                std::memcpy(out + k * kCell, kStamps[byte[k]].data(), sizeof kStamps[0]);
             }
         }
     }
     for (; byte != stop; ++byte, out += kCell) {
-        std::memcpy(out, kCells[*byte].data(), sizeof kCells[0]);
+        std::memcpy(out, kStamps[*byte].data(), sizeof kStamps[0]);
     }
     return out;
 }
 
-// The text goes once, front to back, into fresh memory, where page faults cost more than the
-// encoding. A block that holds whole 2 MiB pages asks for huge pages: a few hundred faults
-// instead of tens of thousands. A smaller one has all its pages mapped by one call instead of
-// one fault each. The kernel may refuse either advice; the pages then come one by one as usual.
-void prepare_for_writing(const char* block, std::size_t size) {
-    const auto start = reinterpret_cast<std::uintptr_t>(block);
+// Fresh memory written once, front to back (the text, the rows), costs more in page faults than
+// in the writing. Memory that holds whole 2 MiB pages asks for huge pages: a few hundred faults
+// instead of tens of thousands. Less has all its pages mapped by one call instead of one fault
+// each. The kernel may refuse either advice; the pages then come one by one as usual.
+void prepare_for_writing(const char* memory, std::size_t size) {
+    const auto start = reinterpret_cast<std::uintptr_t>(memory);
     const auto advise = [start, size](std::uintptr_t page, int advice) {
         const std::uintptr_t first = (start + page - 1) & ~(page - 1);
         const std::uintptr_t last = (start + size) & ~(page - 1);
@@ -99,18 +100,6 @@ class TextBuilder {
     TextBuilder(std::span<char> block, XbmSink sink, void* context)
         : buffer_(block.data()), size_(block.size()), sink_(sink), context_(context) {}
 
-    // Room for `n` more bytes, plus the padding of one cell.
-    char* room(std::size_t n) {
-        if (size_ - used_ < n + kPadding) {
-            flush();
-        }
-        return buffer_ + used_;
-    }
-    std::size_t cells_that_fit() const { return (size_ - kPadding - used_) / kCell; }
-    void advance_to(char* end) { used_ = static_cast<std::size_t>(end - buffer_); }
-    // The end of what was written, which stays in the block until the next flush.
-    char* end() { return buffer_ + used_; }
-
     void put(std::string_view piece) {
         std::memcpy(room(piece.size()), piece.data(), piece.size());
         used_ += piece.size();
@@ -120,19 +109,18 @@ class TextBuilder {
         advance_to(std::to_chars(out, out + 10, value).ptr);
     }
 
-    // Appends "0xHH, " for every byte of the row.
-    void put_cells(std::span<const std::uint8_t> row) {
-        const std::uint8_t* byte = row.data();
-        const std::uint8_t* const row_end = byte + row.size();
-        while (byte != row_end) {
-            if (cells_that_fit() == 0) {
-                flush();
-            }
-            const auto left = static_cast<std::size_t>(row_end - byte);
-            const std::uint8_t* const stop = byte + std::min(left, cells_that_fit());
-            advance_to(encode(byte, stop, end()));
-            byte = stop;
+    // Appends the row's line: a cell for each byte but the last, then the last byte's "0xHH"
+    // followed by `ending`.
+    void put_row(std::span<const std::uint8_t> row, const char (&ending)[3]) {
+        if (row.empty()) {
+            put(ending);
+            return;
         }
+        put_cells(row.first(row.size() - 1));
+        char* const out = room(kCell);
+        std::memcpy(out, kStamps[row.back()].data(), 4);
+        std::memcpy(out + 4, ending, 2);
+        used_ += kCell;
     }
 
     // Hands what the block holds to the sink; the block is then empty. After the sink has
@@ -146,8 +134,33 @@ class TextBuilder {
     bool ok() const { return ok_; }
 
   private:
-    // What a cell's 8-byte store writes past its 6 bytes.
-    static constexpr std::size_t kPadding = sizeof kCells[0] - kCell;
+    // Room for `n` more bytes, plus the padding of one stamp.
+    char* room(std::size_t n) {
+        if (size_ - used_ < n + kPadding) {
+            flush();
+        }
+        return buffer_ + used_;
+    }
+    std::size_t cells_that_fit() const { return (size_ - kPadding - used_) / kCell; }
+    void advance_to(char* end) { used_ = static_cast<std::size_t>(end - buffer_); }
+
+    // Appends a cell for every byte of `bytes`, flushing the block as often as it fills.
+    void put_cells(std::span<const std::uint8_t> bytes) {
+        const std::uint8_t* byte = bytes.data();
+        const std::uint8_t* const last = byte + bytes.size();
+        while (byte != last) {
+            if (cells_that_fit() == 0) {
+                flush();
+            }
+            const auto left = static_cast<std::size_t>(last - byte);
+            const std::uint8_t* const stop = byte + std::min(left, cells_that_fit());
+            advance_to(encode(byte, stop, buffer_ + used_));
+            byte = stop;
+        }
+    }
+
+    // What a stamp writes past its cell.
+    static constexpr std::size_t kPadding = sizeof kStamps[0] - kCell;
     char* const buffer_;
     const std::size_t size_;
     const XbmSink sink_;
@@ -234,7 +247,7 @@ CBitmap::CBitmap(std::uint32_t width_, std::uint32_t height_, bool fill)
 }
 
 std::string char_to_hex(std::uint8_t byte) {
-    return {kCells[byte].data(), 4};
+    return {kStamps[byte].data(), 4};
 }
 
 std::uint64_t xbm_text_length(std::uint32_t width, std::uint32_t height) {
@@ -253,21 +266,12 @@ bool write_xbm(const CBitmap& bitmap, std::span<char> block, XbmSink sink, void*
     out.put_decimal(bitmap.height);
     out.put("\n");
     out.put(kArrayLine);
-    // A row's last cell is still in the block when put_cells returns: the block is flushed only
-    // to make room for more.
-    for (const auto& row : bitmap.bits.rows) {
-        if (row.empty()) {
-            out.put(",\n");
-        } else {
-            out.put_cells(row);
-            out.end()[-1] = '\n';  // the cell's ", " becomes ",\n"
-        }
+    const auto& rows = bitmap.bits.rows;
+    for (std::size_t y = 0; y < rows.size(); ++y) {
+        out.put_row(rows[y], y + 1 < rows.size() ? ",\n" : " \n");
         if (!out.ok()) {
             return false;
         }
-    }
-    if (!bitmap.bits.rows.empty()) {
-        out.end()[-2] = ' ';  // the last row closes with " \n" instead of ",\n"
     }
     out.put(kClosing);
     out.flush();
