@@ -171,6 +171,9 @@ class TextBuilder {
 
 }  // namespace
 
+// AddressSanitizer knows the bounds of heap allocations only: in one mapping, a row overrun
+// would land unseen in the next row. Built with it, or where there is no anonymous mapping, the
+// arena hands out heap allocations instead.
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define FRACTXBM_ROWS_ON_HEAP 1

@@ -10,9 +10,9 @@
 
 // The memory of one bit store: a single anonymous mapping, mapped when the store is sized and
 // handed out front to back, so that a large picture costs one system call and few page faults
-// instead of a heap block per row. Freeing a piece is a no-op; the mapping goes with the arena.
-// Built with AddressSanitizer, every piece comes from the ordinary heap instead, so that each
-// row keeps bounds of its own.
+// instead of a heap allocation per row. Freeing a piece is a no-op; the mapping goes with the
+// arena. Built with AddressSanitizer, every piece comes from the ordinary heap instead, so that
+// each row keeps bounds of its own.
 class RowArena final : public std::pmr::memory_resource {
   public:
     RowArena() = default;
