@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <utility>
 
 namespace {
 
@@ -74,6 +75,14 @@ TEST(PixelOperations, EachTouchesOnlyItsOwnBit) {
                       std::make_tuple(true, false, true, fill ? 0xFFFFu & ~(1u << x) : 0u))
                 << fill << " " << x;
         }
+    }
+}
+
+// The memory check counts exactly what the rows and their table take, a picture one pixel wide
+// too, where the table outweighs the rows.
+TEST(BitArray, HoldsExactlyItsFootprint) {
+    for (const auto& [w, h] : {std::pair{1u, 100000u}, std::pair{10u, 2u}, std::pair{16385u, 3u}}) {
+        EXPECT_EQ(CBitmap(w, h, false).bits.footprint(), bitmap_footprint(w, h)) << w << " x " << h;
     }
 }
 

@@ -1,32 +1,28 @@
 #include "bitmap.hpp"
 
-#include <malloc.h>
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <climits>
 #include <cstring>
+#include <new>
 
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-// Every byte value already written as "0xHH, ", so encoding a row is one copy per byte. Cells
-// are padded to 8 bytes so that the copy is a single store; the two extra bytes land where the
-// next cell goes.
+// A cell is the text of one byte within its row, "0xHH, ".
 constexpr std::size_t kCell = 6;
 
-// What the allocator adds to a row's block at most: its header, and the rounding up to 16 bytes.
-constexpr std::uint64_t kBlockOverhead = 32;
-constexpr auto kCells = [] {
-    std::array<std::array<char, 8>, 256> cells{};
-    for (std::size_t value = 0; value < cells.size(); ++value) {
-        cells[value] = {'0', 'x', kHexDigits[value >> 4], kHexDigits[value & 15], ',', ' '};
+// Every byte value's cell already written, padded to 8 bytes so that copying it is a single
+// store: a stamp. The two extra bytes land where the next cell goes.
+constexpr auto kStamps = [] {
+    std::array<std::array<char, 8>, 256> stamps{};
+    for (std::size_t value = 0; value < stamps.size(); ++value) {
+        stamps[value] = {'0', 'x', kHexDigits[value >> 4], kHexDigits[value & 15], ',', ' '};
     }
-    return cells;
+    return stamps;
 }();
 
 constexpr std::string_view kWidthLine = "#define im_width ";
@@ -42,7 +38,8 @@ std::uint64_t decimal_digits(std::uint32_t value) {
     return digits;
 }
 
-// A row of n bytes is n cells of "0xHH, " whose last ", " becomes ",\n"; an empty row is ",\n".
+// A row of n bytes is n - 1 cells, then "0xHH" and the row's ending, ",\n" or " \n": as long
+// as n cells. An empty row is its ending alone.
 std::uint64_t row_text_length(std::uint64_t row_bytes) {
     return row_bytes == 0 ? 2 : kCell * row_bytes;
 }
@@ -51,7 +48,7 @@ std::uint64_t row_text_length(std::uint64_t row_bytes) {
 constexpr auto kZeroCells = [] {
     std::array<char, 8 * kCell> cells{};
     for (std::size_t i = 0; i < cells.size(); i += kCell) {
-        std::copy_n(kCells[0].data(), kCell, cells.data() + i);
+        std::copy_n(kStamps[0].data(), kCell, cells.data() + i);
     }
     return cells;
 }();
@@ -66,22 +63,22 @@ char* encode(const std::uint8_t* byte, const std::uint8_t* stop, char* out) {
             std::memcpy(out, kZeroCells.data(), kZeroCells.size());
         } else {
             for (std::size_t k = 0; k < 8; ++k) {
-                std::memcpy(out + k * kCell, kCells[byte[k]].data(), sizeof kCells[0]);
+                std::memcpy(out + k * kCell, kStamps[byte[k]].data(), sizeof kStamps[0]);
             }
         }
     }
     for (; byte != stop; ++byte, out += kCell) {
-        std::memcpy(out, kCells[*byte].data(), sizeof kCells[0]);
+        std::memcpy(out, kStamps[*byte].data(), sizeof kStamps[0]);
     }
     return out;
 }
 
-// The text goes once, front to back, into fresh memory, where page faults cost more than the
-// encoding. A block that holds whole 2 MiB pages asks for huge pages: a few hundred faults
-// instead of tens of thousands. A smaller one has all its pages mapped by one call instead of
-// one fault each. The kernel may refuse either advice; the pages then come one by one as usual.
-void prepare_for_writing(const char* block, std::size_t size) {
-    const auto start = reinterpret_cast<std::uintptr_t>(block);
+// Fresh memory written once, front to back (the text, the rows), costs more in page faults than
+// in the writing. Memory that holds whole 2 MiB pages asks for huge pages: a few hundred faults
+// instead of tens of thousands. Less has all its pages mapped by one call instead of one fault
+// each. The kernel may refuse either advice; the pages then come one by one as usual.
+void prepare_for_writing(const char* memory, std::size_t size) {
+    const auto start = reinterpret_cast<std::uintptr_t>(memory);
     const auto advise = [start, size](std::uintptr_t page, int advice) {
         const std::uintptr_t first = (start + page - 1) & ~(page - 1);
         const std::uintptr_t last = (start + size) & ~(page - 1);
@@ -103,18 +100,6 @@ class TextBuilder {
     TextBuilder(std::span<char> block, XbmSink sink, void* context)
         : buffer_(block.data()), size_(block.size()), sink_(sink), context_(context) {}
 
-    // Room for `n` more bytes, plus the padding of one cell.
-    char* room(std::size_t n) {
-        if (size_ - used_ < n + kPadding) {
-            flush();
-        }
-        return buffer_ + used_;
-    }
-    std::size_t cells_that_fit() const { return (size_ - kPadding - used_) / kCell; }
-    void advance_to(char* end) { used_ = static_cast<std::size_t>(end - buffer_); }
-    // The end of what was written, which stays in the block until the next flush.
-    char* end() { return buffer_ + used_; }
-
     void put(std::string_view piece) {
         std::memcpy(room(piece.size()), piece.data(), piece.size());
         used_ += piece.size();
@@ -124,19 +109,18 @@ class TextBuilder {
         advance_to(std::to_chars(out, out + 10, value).ptr);
     }
 
-    // Appends "0xHH, " for every byte of the row.
-    void put_cells(const std::vector<std::uint8_t>& row) {
-        const std::uint8_t* byte = row.data();
-        const std::uint8_t* const row_end = byte + row.size();
-        while (byte != row_end) {
-            if (cells_that_fit() == 0) {
-                flush();
-            }
-            const auto left = static_cast<std::size_t>(row_end - byte);
-            const std::uint8_t* const stop = byte + std::min(left, cells_that_fit());
-            advance_to(encode(byte, stop, end()));
-            byte = stop;
+    // Appends the row's line: a cell for each byte but the last, then the last byte's "0xHH"
+    // followed by `ending`.
+    void put_row(std::span<const std::uint8_t> row, const char (&ending)[3]) {
+        if (row.empty()) {
+            put(ending);
+            return;
         }
+        put_cells(row.first(row.size() - 1));
+        char* const out = room(kCell);
+        std::memcpy(out, kStamps[row.back()].data(), 4);
+        std::memcpy(out + 4, ending, 2);
+        used_ += kCell;
     }
 
     // Hands what the block holds to the sink; the block is then empty. After the sink has
@@ -150,8 +134,33 @@ class TextBuilder {
     bool ok() const { return ok_; }
 
   private:
-    // What a cell's 8-byte store writes past its 6 bytes.
-    static constexpr std::size_t kPadding = sizeof kCells[0] - kCell;
+    // Room for `n` more bytes, plus the padding of one stamp.
+    char* room(std::size_t n) {
+        if (size_ - used_ < n + kPadding) {
+            flush();
+        }
+        return buffer_ + used_;
+    }
+    std::size_t cells_that_fit() const { return (size_ - kPadding - used_) / kCell; }
+    void advance_to(char* end) { used_ = static_cast<std::size_t>(end - buffer_); }
+
+    // Appends a cell for every byte of `bytes`, flushing the block as often as it fills.
+    void put_cells(std::span<const std::uint8_t> bytes) {
+        const std::uint8_t* byte = bytes.data();
+        const std::uint8_t* const last = byte + bytes.size();
+        while (byte != last) {
+            if (cells_that_fit() == 0) {
+                flush();
+            }
+            const auto left = static_cast<std::size_t>(last - byte);
+            const std::uint8_t* const stop = byte + std::min(left, cells_that_fit());
+            advance_to(encode(byte, stop, buffer_ + used_));
+            byte = stop;
+        }
+    }
+
+    // What a stamp writes past its cell.
+    static constexpr std::size_t kPadding = sizeof kStamps[0] - kCell;
     char* const buffer_;
     const std::size_t size_;
     const XbmSink sink_;
@@ -160,53 +169,73 @@ class TextBuilder {
     bool ok_ = true;
 };
 
-// The rows are small blocks carved one after another from the top of the heap, and the first
-// touch of each of their pages costs a fault: on a virtual machine, most of the time of a large
-// picture. So while the rows are allocated, the heap grows by all they need at once, and each
-// stretch it grows by is advised onto huge pages and mapped in one call. Under an allocator that
-// does not use the heap (sanitizers, valgrind) the break never moves and nothing is advised.
-class HeapGrowth {
-  public:
-    explicit HeapGrowth(std::uint64_t bytes) : active_(bytes >= kWorthIt), break_(::sbrk(0)) {
-        if (active_) {
-            ::mallopt(M_TOP_PAD, static_cast<int>(std::min<std::uint64_t>(bytes, INT_MAX)));
-        }
-    }
-    HeapGrowth(const HeapGrowth&) = delete;
-    HeapGrowth& operator=(const HeapGrowth&) = delete;
-    ~HeapGrowth() {
-        if (active_) {
-            ::mallopt(M_TOP_PAD, kDefaultTopPad);
-        }
-    }
-
-    // Maps what the heap has grown by since the last call.
-    void after_allocation() {
-        void* const now = active_ ? ::sbrk(0) : break_;
-        if (now != break_) {
-            const auto start = reinterpret_cast<std::uintptr_t>(break_);
-            prepare_for_writing(static_cast<const char*>(break_),
-                                reinterpret_cast<std::uintptr_t>(now) - start);
-            break_ = now;
-        }
-    }
-
-  private:
-    static constexpr std::uint64_t kWorthIt = std::uint64_t{4} << 20;
-    static constexpr int kDefaultTopPad = 128 * 1024;
-    const bool active_;
-    void* break_;
-};
-
 }  // namespace
 
+// AddressSanitizer knows the bounds of heap allocations only: in one mapping, a row overrun
+// would land unseen in the next row. Built with it, or where there is no anonymous mapping, the
+// arena hands out heap allocations instead.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FRACTXBM_ROWS_ON_HEAP 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || !defined(MAP_ANONYMOUS)
+#define FRACTXBM_ROWS_ON_HEAP 1
+#endif
+
+#ifdef FRACTXBM_ROWS_ON_HEAP
+RowArena::~RowArena() = default;
+void RowArena::reserve(std::uint64_t size) {
+    size_ = size;
+}
+void* RowArena::do_allocate(std::size_t bytes, std::size_t alignment) {
+    used_ += bytes;
+    return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+}
+void RowArena::do_deallocate(void* piece, std::size_t bytes, std::size_t alignment) {
+    std::pmr::new_delete_resource()->deallocate(piece, bytes, alignment);
+}
+#else
+RowArena::~RowArena() {
+    if (base_ != nullptr) {
+        ::munmap(base_, size_);
+    }
+}
+
+void RowArena::reserve(std::uint64_t size) {
+    if (size == 0) {
+        return;
+    }
+    void* const base =
+        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) {
+        throw std::bad_alloc();
+    }
+    base_ = static_cast<char*>(base);
+    size_ = size;
+    prepare_for_writing(base_, size_);
+}
+
+void* RowArena::do_allocate(std::size_t bytes, std::size_t alignment) {
+    const std::uint64_t start = (used_ + alignment - 1) & ~std::uint64_t{alignment - 1};
+    if (bytes > size_ - std::min(start, size_)) {
+        throw std::bad_alloc();
+    }
+    used_ = start + bytes;
+    return base_ + start;
+}
+
+void RowArena::do_deallocate(void*, std::size_t, std::size_t) {}
+#endif
+
 void BitArray::set_size(std::uint32_t bits_per_row, std::uint32_t row_count) {
+    arena_.reserve(bitmap_footprint(bits_per_row, row_count));
+    // The table first, then the rows, each allocated once at its exact size: the mapping holds
+    // them end to end with no gap.
     rows.resize(row_count);
     const std::uint64_t row_bytes = bytes_per_row(bits_per_row);
-    HeapGrowth heap((row_bytes + kBlockOverhead) * row_count);
     for (auto& row : rows) {
         row.resize(row_bytes);
-        heap.after_allocation();
     }
 }
 
@@ -221,7 +250,7 @@ CBitmap::CBitmap(std::uint32_t width_, std::uint32_t height_, bool fill)
 }
 
 std::string char_to_hex(std::uint8_t byte) {
-    return {kCells[byte].data(), 4};
+    return {kStamps[byte].data(), 4};
 }
 
 std::uint64_t xbm_text_length(std::uint32_t width, std::uint32_t height) {
@@ -229,12 +258,6 @@ std::uint64_t xbm_text_length(std::uint32_t width, std::uint32_t height) {
         kWidthLine.size() + kHeightLine.size() + 2 + kArrayLine.size() + kClosing.size();
     return fixed + decimal_digits(width) + decimal_digits(height) +
            row_text_length(bytes_per_row(width)) * height;
-}
-
-std::uint64_t bitmap_footprint(std::uint32_t width, std::uint32_t height) {
-    // Each row is a vector header in the table of rows plus a heap block of its own.
-    constexpr std::uint64_t kRowOverhead = sizeof(std::vector<std::uint8_t>) + kBlockOverhead;
-    return (bytes_per_row(width) + kRowOverhead) * height;
 }
 
 bool write_xbm(const CBitmap& bitmap, std::span<char> block, XbmSink sink, void* context) {
@@ -246,21 +269,12 @@ bool write_xbm(const CBitmap& bitmap, std::span<char> block, XbmSink sink, void*
     out.put_decimal(bitmap.height);
     out.put("\n");
     out.put(kArrayLine);
-    // A row's last cell is still in the block when put_cells returns: the block is flushed only
-    // to make room for more.
-    for (const auto& row : bitmap.bits.rows) {
-        if (row.empty()) {
-            out.put(",\n");
-        } else {
-            out.put_cells(row);
-            out.end()[-1] = '\n';  // the cell's ", " becomes ",\n"
-        }
+    const auto& rows = bitmap.bits.rows;
+    for (std::size_t y = 0; y < rows.size(); ++y) {
+        out.put_row(rows[y], y + 1 < rows.size() ? ",\n" : " \n");
         if (!out.ok()) {
             return false;
         }
-    }
-    if (!bitmap.bits.rows.empty()) {
-        out.end()[-2] = ' ';  // the last row closes with " \n" instead of ",\n"
     }
     out.put(kClosing);
     out.flush();
