@@ -128,8 +128,10 @@ std::array<std::string, 5> columns(const std::string& line) {
 TEST_P(Runs, StatusOutputsAndFiles) {
     const std::array<std::string, 5> field = columns(GetParam());
     const std::string &command = field[0], &out = field[2], &err = field[3];
-    if (FRACTXBM_SANITIZED && std::regex_search(command, std::regex("ulimit -[sv]|unshare"))) {
-        GTEST_SKIP() << "the sanitizers need more stack and address space, and /proc";
+    if (FRACTXBM_SANITIZED &&
+        std::regex_search(command, std::regex("ulimit -[sv]|unshare|strace"))) {
+        GTEST_SKIP() << "the sanitizers need more stack and address space, /proc, and writes and "
+                        "ptrace of their own";
     }
     const Outcome o = run(dir_, command);
     const std::vector<std::string> args = arguments(command);
