@@ -138,6 +138,19 @@ int main(int argc, char* argv[]) {
     std::signal(SIGXFSZ, SIG_IGN);
 
     const CommandLine command_line = read_command_line(argc, argv);
+    if (command_line.request != Request::picture) {
+        // Asked for, this text is the whole point of the run: losing it is a failure.
+        if (command_line.request == Request::help) {
+            help();
+        } else {
+            std::fputs("fractxbm " FRACTXBM_VERSION "\n", stdout);
+        }
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            report("ERREUR: Impossible d'ecrire sur la sortie standard");
+            return EXIT_FAILURE;
+        }
+        return EXIT_SUCCESS;
+    }
     if (!command_line.error.empty()) {
         // The help box is a courtesy: a reader of standard output that has gone away must not
         // cost the error line or the status.
