@@ -34,9 +34,9 @@ struct Outcome {
     std::string out, err;
 };
 
-// Runs a line of bash in `dir`, with fractxbm first in PATH.
+// Runs a line of bash in `dir`, with fractxbm first in PATH and $DATA the folder of test data.
 Outcome run(const fs::path& dir, const std::string& command) {
-    std::ofstream(dir / ".sh") << "set -o pipefail\nPATH="
+    std::ofstream(dir / ".sh") << "set -o pipefail\nDATA='" FRACTXBM_TEST_DATA "'\nPATH="
                                << fs::path(FRACTXBM_EXE).parent_path().string() << ":$PATH\n"
                                << command << "\n";
     const int status = std::system(("cd '" + dir.string() + "' && bash .sh >.out 2>.err").c_str());
@@ -71,7 +71,7 @@ std::string redrawn(const std::vector<std::string>& args, std::time_t first,
     for (std::time_t seed = first; seed <= std::time(nullptr) && pbm != decoded; ++seed) {
         CBitmap drawn(number(2), number(3), false);
         std::srand(static_cast<unsigned>(seed));
-        (args[1] == "fern" ? draw_fern : draw_triangle)(drawn, number(4));
+        (args[1] == "fern" ? draw_fern : draw_triangle)(drawn, number(4), nullptr);
         pbm = "P4\n" + args[2] + " " + args[3] + "\n";
         for (const auto& row : drawn.bits.rows) {
             for (const std::uint8_t byte : row) {
