@@ -20,6 +20,7 @@
 #include "cli/command_line.hpp"
 #include "cli/memory.hpp"
 #include "fractals/fractals.hpp"
+#include "system/progress.hpp"
 
 namespace {
 
@@ -44,6 +45,7 @@ constexpr std::string_view kHelpLines[] = {
 
 // One line on standard error, flushed at once.
 void report(const std::string& error) {
+    stop_progress();
     std::fwrite(error.data(), 1, error.size(), stderr);
     std::fputc('\n', stderr);
     std::fflush(stderr);
@@ -79,10 +81,12 @@ bool memory_suffices(const Options& options) {
 }
 
 void draw(CBitmap& bitmap, const Options& options) {
+    start_phase(Phase::drawing, options.iterations);
+    const PlotProgress progress = [](std::uint32_t plotted) { set_progress(plotted); };
     if (options.type == "fern") {
-        draw_fern(bitmap, options.iterations);
+        draw_fern(bitmap, options.iterations, progress);
     } else {
-        draw_triangle(bitmap, options.iterations);
+        draw_triangle(bitmap, options.iterations, progress);
     }
 }
 
@@ -98,6 +102,7 @@ bool write_all(void* context, const char* data, std::size_t size) {
         }
         data += written;
         size -= static_cast<std::size_t>(written);
+        add_progress(static_cast<std::uint64_t>(written));
     }
     return true;
 }
@@ -111,6 +116,10 @@ bool save(const CBitmap& bitmap, const std::string& file_name, std::span<char> b
         report("ERREUR: Impossible d'ouvrir le fichier \"" + file_name + "\"");
         return false;
     }
+    if (::isatty(fd) == 1) {
+        stop_progress();  // the text itself goes to the terminal: the line would tear it
+    }
+    start_phase(Phase::writing, xbm_text_length(bitmap.width, bitmap.height));
     const bool written = write_xbm(bitmap, block, write_all, &fd);
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {
@@ -160,6 +169,7 @@ int main(int argc, char* argv[]) {
         return EXIT_FAILURE;
     }
     const Options& options = command_line.options;
+    start_progress();
     if (!memory_suffices(options)) {
         return EXIT_FAILURE;
     }
@@ -168,8 +178,9 @@ int main(int argc, char* argv[]) {
         CBitmap bitmap(options.width, options.height, false);
         const auto block = std::make_unique_for_overwrite<char[]>(kBlockSize);
         draw(bitmap, options);
-        return save(bitmap, options.file_name, {block.get(), kBlockSize}) ? EXIT_SUCCESS
-                                                                          : EXIT_FAILURE;
+        const bool saved = save(bitmap, options.file_name, {block.get(), kBlockSize});
+        stop_progress();
+        return saved ? EXIT_SUCCESS : EXIT_FAILURE;
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
