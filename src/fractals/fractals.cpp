@@ -245,7 +245,7 @@ void draw_fern(CBitmap& bitmap, std::uint32_t iterations, PlotProgress progress)
     for (std::uint32_t left = iterations; left > 0;) {
         const std::uint32_t chunk_end = left - std::min(left, kPointsPerChunk);
         while (left > chunk_end) {
-            const std::uint32_t count = std::min<std::uint32_t>(left - chunk_end, kBatch);
+            const std::uint32_t count = std::min<std::uint32_t>(left, kBatch);
             for (std::uint32_t i = 0; i < count; ++i) {
                 const std::uint32_t g2 = times_mod(kPowers[2 * i + 1], state);
                 const AffineMap& m =

@@ -134,7 +134,9 @@ void redraw(Clock::time_point now) {
 
 void start_progress() {
     g_progress.enabled = ::isatty(STDERR_FILENO) == 1;
-    g_progress.next_redraw = Clock::now() + std::chrono::duration_cast<Clock::duration>(kQuiet);
+    if (g_progress.enabled) {
+        g_progress.next_redraw = Clock::now() + std::chrono::duration_cast<Clock::duration>(kQuiet);
+    }
 }
 
 void start_phase(Phase phase, std::uint64_t total) {
