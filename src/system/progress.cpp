@@ -35,8 +35,10 @@ struct Progress {
 };
 Progress g_progress;
 
-// Columns of the line now on the terminal, for the signal handler too.
+// Columns of the line now on the terminal, and the most the line may take there; for the
+// signal handler too.
 volatile sig_atomic_t g_shown = 0;
+volatile sig_atomic_t g_room = 0;
 
 // A carriage return, then blanks enough to cover the widest line.
 constexpr auto kBlank = [] {
@@ -46,10 +48,12 @@ constexpr auto kBlank = [] {
     return blank;
 }();
 
-// Async-signal-safe: write(2) only.
-void erase_shown() {
-    const auto width = static_cast<std::size_t>(g_shown);
-    if (width > 0) {
+// Blanks the line and `extra` columns after it, within the room it had. Async-signal-safe:
+// write(2) only.
+void erase_shown(std::size_t extra = 0) {
+    const auto width =
+        std::min(static_cast<std::size_t>(g_shown) + extra, static_cast<std::size_t>(g_room));
+    if (g_shown > 0) {
         [[maybe_unused]] const auto blanked = ::write(STDERR_FILENO, kBlank.data(), width + 1);
         [[maybe_unused]] const auto returned = ::write(STDERR_FILENO, "\r", 1);
         g_shown = 0;
@@ -57,9 +61,10 @@ void erase_shown() {
 }
 
 // A signal that ends the run must not leave the line behind, half a prompt's row taken. The
-// handler runs once (SA_RESETHAND), and the signal raised again ends the run as it would have.
+// two columns after it go too: the terminal echoes Ctrl-C there as "^C". The handler runs once
+// (SA_RESETHAND), and the signal raised again ends the run as it would have.
 void on_ending_signal(int signal) {
-    erase_shown();
+    erase_shown(2);
     ::raise(signal);
 }
 
@@ -127,6 +132,7 @@ void redraw(Clock::time_point now) {
     auto line = kBlank;
     std::copy(text, text + length, line.begin() + 1);
     g_shown = static_cast<sig_atomic_t>(width);
+    g_room = static_cast<sig_atomic_t>(limit);
     [[maybe_unused]] const auto written = ::write(STDERR_FILENO, line.data(), width + 1);
 }
 
