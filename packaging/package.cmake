@@ -51,13 +51,20 @@ string(REPLACE "\n" "\n " FRACTXBM_LICENSE_TEXT " ${FRACTXBM_LICENSE_TEXT}")
 configure_file(packaging/copyright.in ${CMAKE_CURRENT_BINARY_DIR}/packaging/copyright @ONLY)
 
 # --- Install tree and Debian package ---------------------------------------------------------
-# `cmake --install` puts bin/fractxbm and share/man/man1/fractxbm.1 under the prefix; `cpack -G
-# DEB` in the build folder packs the program with its man page and changelog gzipped and its
-# copyright file, as Debian wants.
+# `cmake --install` puts bin/fractxbm, share/man/man1/fractxbm.1 and the bash completion under
+# the prefix; `cpack -G DEB` in the build folder packs the program and its completion with its man
+# page and changelog gzipped and its copyright file, as Debian wants.
 include(GNUInstallDirs)
 install(TARGETS fractxbm RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Stripped, as in the package: the symbols are for the build folder, where they stay.
+install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\"
+  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/fractxbm\"
+  COMMAND_ERROR_IS_FATAL ANY)")
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/fractxbm.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         COMPONENT man)
+# Where bash-completion looks for the completion of a command by its name, on Debian too.
+install(FILES packaging/completion.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME fractxbm)
 
 # The gzipped copies and the copyright file go into the package only (component deb, left out
 # of a plain install).

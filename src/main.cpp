@@ -13,6 +13,7 @@
 #include "fractals/fractals.hpp"
 #include "system/memory.hpp"
 #include "system/output_file.hpp"
+#include "system/progress.hpp"
 #include "system/report.hpp"
 
 namespace {
@@ -37,10 +38,12 @@ constexpr std::string_view kHelpLines[] = {
 };
 
 void draw(CBitmap& bitmap, const Options& options) {
+    start_phase(Phase::drawing, options.iterations);
+    const PlotProgress progress = [](std::uint32_t plotted) { set_progress(plotted); };
     if (options.type == "fern") {
-        draw_fern(bitmap, options.iterations);
+        draw_fern(bitmap, options.iterations, progress);
     } else {
-        draw_triangle(bitmap, options.iterations);
+        draw_triangle(bitmap, options.iterations, progress);
     }
 }
 
@@ -62,6 +65,19 @@ int main(int argc, char* argv[]) {
     std::signal(SIGXFSZ, SIG_IGN);
 
     const CommandLine command_line = read_command_line(argc, argv);
+    if (command_line.request != Request::picture) {
+        // Asked for, this text is the whole point of the run: losing it is a failure.
+        if (command_line.request == Request::help) {
+            help();
+        } else {
+            std::fputs("fractxbm " FRACTXBM_VERSION "\n", stdout);
+        }
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            report("ERREUR: Impossible d'ecrire sur la sortie standard");
+            return EXIT_FAILURE;
+        }
+        return EXIT_SUCCESS;
+    }
     if (!command_line.error.empty()) {
         // The help box is a courtesy: a reader of standard output that has gone away must not
         // cost the error line or the status.
@@ -71,6 +87,7 @@ int main(int argc, char* argv[]) {
         return EXIT_FAILURE;
     }
     const Options& options = command_line.options;
+    start_progress();
     if (!memory_suffices(options.width, options.height, options.file_name)) {
         return EXIT_FAILURE;
     }
@@ -81,8 +98,9 @@ int main(int argc, char* argv[]) {
         // never leaves it half written.
         const auto block = std::make_unique_for_overwrite<char[]>(kTextBlockSize);
         draw(bitmap, options);
-        return save_xbm(bitmap, options.file_name, {block.get(), kTextBlockSize}) ? EXIT_SUCCESS
-                                                                                  : EXIT_FAILURE;
+        const bool saved = save_xbm(bitmap, options.file_name, {block.get(), kTextBlockSize});
+        stop_progress();
+        return saved ? EXIT_SUCCESS : EXIT_FAILURE;
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }

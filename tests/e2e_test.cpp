@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -35,11 +36,11 @@ struct Outcome {
     std::string out, err;
 };
 
-// Runs a line of bash in `dir`, with fractxbm first in PATH and the clock pinned to
-// FRACTXBM_PINNED_TIME, so that the triangle's seed is known.
+// Runs a line of bash in `dir`, with fractxbm first in PATH, $DATA the folder of test data and
+// the clock pinned to FRACTXBM_PINNED_TIME, so that the triangle's seed is known.
 Outcome run(const fs::path& dir, const std::string& command) {
     std::ofstream(dir / ".sh") << "set -o pipefail\nexport LD_PRELOAD=" FRACTXBM_PINNED_CLOCK
-                                  "\nPATH="
+                                  "\nDATA='" FRACTXBM_TEST_DATA "'\nPATH="
                                << fs::path(FRACTXBM_EXE).parent_path().string() << ":$PATH\n"
                                << command << "\n";
     const int status = std::system(("cd '" + dir.string() + "' && bash .sh >.out 2>.err").c_str());
@@ -75,7 +76,7 @@ std::string redrawn(const std::vector<std::string>& args) {
     };
     CBitmap drawn(number(2), number(3), false);
     std::srand(FRACTXBM_PINNED_TIME);
-    (args[1] == "fern" ? draw_fern : draw_triangle)(drawn, number(4));
+    (args[1] == "fern" ? draw_fern : draw_triangle)(drawn, number(4), nullptr);
     std::string pbm = "P4\n" + args[2] + " " + args[3] + "\n";
     for (const auto& row : drawn.bits.rows) {
         std::transform(row.begin(), row.end(), std::back_inserter(pbm), reversed_bits);
@@ -155,8 +156,9 @@ TEST_P(Runs, StatusOutputsAndFiles) {
 }
 
 // A run is named by its command, each stretch of other characters than letters and digits
-// becoming one underscore.
-INSTANTIATE_TEST_SUITE_P(Table, Runs, testing::ValuesIn(read_lines()), [](const auto& line) {
+// becoming one underscore; a name already taken (--help and ./--help) gets a number after it.
+std::string run_name(const testing::TestParamInfo<std::string>& line) {
+    static std::map<std::string, int> taken;
     const std::string command = columns(line.param)[0];
     std::string name;
     for (const char c : command) {
@@ -166,8 +168,14 @@ INSTANTIATE_TEST_SUITE_P(Table, Runs, testing::ValuesIn(read_lines()), [](const 
             name += '_';
         }
     }
-    return name.ends_with('_') ? name.substr(0, name.size() - 1) : name;
-});
+    if (name.ends_with('_')) {
+        name.pop_back();
+    }
+    const int seen = taken[name]++;
+    return seen == 0 ? name : name + "_" + std::to_string(seen + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Runs, testing::ValuesIn(read_lines()), run_name);
 
 // What no shell passes: white space other than spaces in a number, and no argument at all, not
 // even the program's name.

@@ -64,4 +64,25 @@ TEST(Triangle, JumpsHalfWayToTheCornersInOrder) {
     }
 }
 
+std::vector<std::uint32_t> g_heard;
+
+// A long drawing tells its progress between chunks of 2^20 points and at its end; the triangle
+// still draws exactly 2 + n numbers from rand() across the chunks.
+TEST(Progress, HeardBetweenChunksAndAtTheEnd) {
+    constexpr std::uint32_t n = (1u << 21) + 5;
+    std::srand(7);
+    for (std::uint32_t i = 0; i < n + 2; ++i) {
+        std::rand();
+    }
+    const int after_triangle = std::rand();
+    for (const auto draw : {draw_triangle, draw_fern}) {
+        g_heard.clear();
+        std::srand(7);
+        CBitmap bitmap(64, 64, false);
+        draw(bitmap, n, [](std::uint32_t plotted) { g_heard.push_back(plotted); });
+        EXPECT_EQ(g_heard, (std::vector<std::uint32_t>{1u << 20, 1u << 21, n}));
+        EXPECT_TRUE(draw == draw_fern || std::rand() == after_triangle);
+    }
+}
+
 }  // namespace

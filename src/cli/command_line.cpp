@@ -41,7 +41,7 @@ constexpr NumberParameter kIterations = {5, "le nombre d'iterations", "Nombre d'
                                          &Options::iterations};
 
 CommandLine refuse(std::string error) {
-    return {Options{}, std::move(error)};
+    return {Options{}, Request::picture, std::move(error)};
 }
 
 }  // namespace
@@ -72,6 +72,15 @@ CommandLine read_command_line(int argc, const char* const* argv) {
     }
     if (argc < 1 || argc > 6) {
         return refuse("ERREUR: Trop d'arguments");
+    }
+    if (argc == 2) {
+        const std::string_view sole = argv[1];
+        if (sole == "--help" || sole == "-h") {
+            return {Options{}, Request::help, {}};
+        }
+        if (sole == "--version") {
+            return {Options{}, Request::version, {}};
+        }
     }
     CommandLine result;
     Options& options = result.options;

@@ -33,14 +33,21 @@ struct Options {
     std::uint32_t iterations = 100000;
 };
 
+// What a command line asks for: a picture, or, given as its sole argument, the help box
+// (--help, -h) or the version (--version).
+enum class Request { picture, help, version };
+
 struct CommandLine {
     Options options;
+    Request request = Request::picture;
     // Empty when the run may go ahead; otherwise the one "ERREUR: " line that refuses it, to be
     // printed after the help box, the run ending with status 1.
     std::string error;
 };
 
-// Positional arguments: file name, then optionally type, width, height and iterations.
+// Positional arguments: file name, then optionally type, width, height and iterations. --help,
+// -h and --version are requests only as the sole argument; anywhere else, and every other text,
+// they are file names (./--help writes a file of that name).
 // `argc` counts the program's name, as main receives it; argv[1..argc-1] are read.
 CommandLine read_command_line(int argc, const char* const* argv);
 

@@ -6,11 +6,19 @@
 #include <array>
 #include <cstdlib>
 
+namespace {
+
+// Points plotted between two calls of the progress hook: about a millisecond of drawing, so the
+// hook costs nothing measurable, and a multiple of the fern's batch.
+constexpr std::uint32_t kPointsPerChunk = std::uint32_t{1} << 20;
+
+}  // namespace
+
 std::pair<float, float> middle(std::pair<float, float> a, std::pair<float, float> b) {
     return {(a.first + b.first) / 2, (a.second + b.second) / 2};
 }
 
-void draw_triangle(CBitmap& bitmap, std::uint32_t iterations) {
+void draw_triangle(CBitmap& bitmap, std::uint32_t iterations, PlotProgress progress) {
     const std::uint32_t w = bitmap.width;
     const std::uint32_t h = bitmap.height;
     const std::array<std::pair<float, float>, 3> corners = {{
@@ -24,11 +32,18 @@ void draw_triangle(CBitmap& bitmap, std::uint32_t iterations) {
     std::pair<float, float> point{static_cast<float>(start_x), static_cast<float>(start_y)};
     // Counted down: the loop then ends on the decrement's own flags, one instruction fewer per
     // point in a loop of about thirty.
-    for (std::uint32_t left = iterations; left > 0; --left) {
-        bitmap.set_pixel(static_cast<std::uint32_t>(point.first),
-                         static_cast<std::uint32_t>(point.second));
-        const auto corner = static_cast<std::uint32_t>(std::rand()) % 3;
-        point = middle(point, corners[corner]);
+    for (std::uint32_t left = iterations; left > 0;) {
+        const std::uint32_t chunk = std::min(left, kPointsPerChunk);
+        left -= chunk;
+        for (std::uint32_t i = chunk; i > 0; --i) {
+            bitmap.set_pixel(static_cast<std::uint32_t>(point.first),
+                             static_cast<std::uint32_t>(point.second));
+            const auto corner = static_cast<std::uint32_t>(std::rand()) % 3;
+            point = middle(point, corners[corner]);
+        }
+        if (progress != nullptr) {
+            progress(iterations - left);
+        }
     }
 }
 
@@ -76,7 +91,7 @@ typedef double Pair __attribute__((vector_size(16)));
 
 }  // namespace
 
-void draw_fern(CBitmap& bitmap, std::uint32_t iterations) {
+void draw_fern(CBitmap& bitmap, std::uint32_t iterations, PlotProgress progress) {
     const auto w = static_cast<double>(bitmap.width);
     const auto h = static_cast<double>(bitmap.height);
     const double half_w = w / 2;
@@ -90,29 +105,36 @@ void draw_fern(CBitmap& bitmap, std::uint32_t iterations) {
     // within [-2.19, 2.66] and y within [0.002, 9.999]: columns 28 % to 77 % of the width and
     // rows 0 to 84 % of the height, inside any bitmap without clipping.
     for (std::uint32_t left = iterations; left > 0;) {
-        const std::uint32_t count = std::min<std::uint32_t>(left, kBatch);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            // Two outputs pick a map (fern::pick_map), the second alone in all but 1 point in
-            // 700; the map moves the point.
-            const std::uint32_t g2 = times_mod(kPowers[2 * i + 1], state);
-            std::size_t map = fern::map_of_slice(g2);
-            if (map == fern::kUndecided) [[unlikely]] {
-                const std::uint32_t g1 = times_mod(kPowers[2 * i], state);
-                map = fern::map_of_numerator(fern::numerator(g1, g2));
+        const std::uint32_t chunk_end = left - std::min(left, kPointsPerChunk);
+        while (left > chunk_end) {
+            const std::uint32_t count = std::min<std::uint32_t>(left, kBatch);
+            for (std::uint32_t i = 0; i < count; ++i) {
+                // Two outputs pick a map (fern::pick_map), the second alone in all but 1 point
+                // in 700; the map moves the point.
+                const std::uint32_t g2 = times_mod(kPowers[2 * i + 1], state);
+                std::size_t map = fern::map_of_slice(g2);
+                if (map == fern::kUndecided) [[unlikely]] {
+                    const std::uint32_t g1 = times_mod(kPowers[2 * i], state);
+                    map = fern::map_of_numerator(fern::numerator(g1, g2));
+                }
+                const fern::AffineMap& m = fern::kMaps[map];
+                const double next_x = m.a * x + m.b * y + m.e;
+                const double next_y = m.c * x + m.d * y + m.f;
+                x = next_x;
+                y = next_y;
+                // The point is plotted at column w / 2 + (x * w) / 10 and row (y * h) / 12,
+                // both products and both quotients worked out side by side: each rounds as it
+                // would alone, and the two divisions, the slowest steps of the loop, take one
+                // instruction.
+                const Pair scaled = (Pair{x, y} * Pair{w, h}) / Pair{10, 12};
+                bitmap.set_pixel(static_cast<std::uint32_t>(half_w + scaled[0]),
+                                 static_cast<std::uint32_t>(scaled[1]));
             }
-            const fern::AffineMap& m = fern::kMaps[map];
-            const double next_x = m.a * x + m.b * y + m.e;
-            const double next_y = m.c * x + m.d * y + m.f;
-            x = next_x;
-            y = next_y;
-            // The point is plotted at column w / 2 + (x * w) / 10 and row (y * h) / 12, both
-            // products and both quotients worked out side by side: each rounds as it would
-            // alone, and the two divisions, the slowest steps of the loop, take one instruction.
-            const Pair scaled = (Pair{x, y} * Pair{w, h}) / Pair{10, 12};
-            bitmap.set_pixel(static_cast<std::uint32_t>(half_w + scaled[0]),
-                             static_cast<std::uint32_t>(scaled[1]));
+            state = times_mod(kPowers[2 * count - 1], state);
+            left -= count;
         }
-        state = times_mod(kPowers[2 * count - 1], state);
-        left -= count;
+        if (progress != nullptr) {
+            progress(iterations - left);
+        }
     }
 }

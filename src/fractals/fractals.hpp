@@ -9,13 +9,17 @@
 // The midpoint of two points (x, y) in pixel units, each coordinate rounded to single precision.
 std::pair<float, float> middle(std::pair<float, float> a, std::pair<float, float> b);
 
+// Told how many points a drawing has plotted so far, between chunks of about a million points
+// and once at its end, so that a caller can show how far a long drawing has got.
+using PlotProgress = void (*)(std::uint32_t plotted);
+
 // Plots `iterations` points of the chaos game: start at a random pixel, then jump half-way to a
 // random corner of the triangle (bottom-left, top-middle, bottom-right) each step. Draws
 // 2 + iterations numbers from rand(), so the caller seeds it. Every point lands inside the
 // bitmap as long as neither side exceeds 2^24, where single precision stops holding integers.
-void draw_triangle(CBitmap& bitmap, std::uint32_t iterations);
+void draw_triangle(CBitmap& bitmap, std::uint32_t iterations, PlotProgress progress = nullptr);
 
 // Plots `iterations` points of the Barnsley fern, base at the top edge, growing downward. Its
 // random stream is private and starts from the same seed on every call, so the same size and
 // count always give the same picture. Every point lands inside any bitmap of at least 1 x 1.
-void draw_fern(CBitmap& bitmap, std::uint32_t iterations);
+void draw_fern(CBitmap& bitmap, std::uint32_t iterations, PlotProgress progress = nullptr);

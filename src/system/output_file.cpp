@@ -10,49 +10,36 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdint>
 #include <memory>
 #include <string_view>
 #include <utility>
 
+#include "ending_signals.hpp"
+#include "progress.hpp"
 #include "report.hpp"
 
 namespace {
-
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // The file this run created and has not completed yet, for the signal handler to remove.
 std::atomic<const char*> g_unfinished{nullptr};
 static_assert(std::atomic<const char*>::is_always_lock_free);
 
-extern "C" void remove_unfinished(int signal) {
+void remove_unfinished() {
     if (const char* const path = g_unfinished.load()) {
         ::unlink(path);
     }
-    // The handler was reset on entry: the signal now ends the run as it would have.
-    ::raise(signal);
 }
 
 // Removes the file this run created unless the run completes it: on a failure, on a refusal, and
-// on a signal that ends the run. A signal the run was started with ignored stays ignored.
+// on a signal that ends the run.
 class UnfinishedFile {
   public:
     // An empty path: the file existed before, and keeps whatever got into it.
     explicit UnfinishedFile(std::string path) : path_(std::move(path)) {
-        if (path_.empty()) {
-            return;
-        }
-        g_unfinished = path_.c_str();
-        struct sigaction action {};
-        action.sa_handler = remove_unfinished;
-        action.sa_flags = static_cast<int>(SA_RESETHAND);
-        sigemptyset(&action.sa_mask);
-        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
-            ::sigaction(kEndingSignals[i], nullptr, &saved_[i]);
-            if (saved_[i].sa_handler == SIG_DFL) {
-                ::sigaction(kEndingSignals[i], &action, nullptr);
-            }
+        if (!path_.empty()) {
+            g_unfinished = path_.c_str();
+            clean_up_on_ending_signals(remove_unfinished);
         }
     }
     UnfinishedFile(const UnfinishedFile&) = delete;
@@ -60,28 +47,18 @@ class UnfinishedFile {
     ~UnfinishedFile() {
         if (!path_.empty()) {
             ::unlink(path_.c_str());
-            disarm();
+            g_unfinished = nullptr;
         }
     }
 
     // The file is whole: it stays.
     void completed() {
-        if (!path_.empty()) {
-            disarm();
-        }
-    }
-
-  private:
-    void disarm() {
-        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
-            ::sigaction(kEndingSignals[i], &saved_[i], nullptr);
-        }
         g_unfinished = nullptr;
         path_.clear();
     }
 
+  private:
     std::string path_;
-    struct sigaction saved_[std::size(kEndingSignals)]{};
 };
 
 // An open file, closed when it goes.
@@ -212,6 +189,7 @@ bool write_all(void* context, const char* data, std::size_t size) {
         }
         data += written;
         size -= static_cast<std::size_t>(written);
+        add_progress(static_cast<std::uint64_t>(written));
     }
     return true;
 }
@@ -259,6 +237,10 @@ bool save_xbm(const CBitmap& bitmap, const std::string& file_name, std::span<cha
         return false;
     }
     int fd = target.file.get();
+    if (::isatty(fd) == 1) {
+        stop_progress();  // the text itself goes to the terminal: the line would tear it
+    }
+    start_phase(Phase::writing, length);
     bool written = write_xbm(bitmap, block, write_all, &fd);
     // A shorter text leaves the old one's tail behind it, cut only now that the text is in.
     written = written && (!regular || ::ftruncate(fd, static_cast<off_t>(length)) == 0);

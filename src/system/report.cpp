@@ -2,7 +2,11 @@
 
 #include <cstdio>
 
+#include "progress.hpp"
+
 void report(std::string_view line) {
+    // The line stands alone, never after a progress line cut short.
+    stop_progress();
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fputc('\n', stderr);
     std::fflush(stderr);

@@ -1,0 +1,50 @@
+#include "ending_signals.hpp"
+
+#include <atomic>
+#include <csignal>
+
+namespace {
+
+std::atomic<SignalCleanup> g_cleanups[2];
+static_assert(std::atomic<SignalCleanup>::is_always_lock_free);
+
+extern "C" void on_ending_signal(int signal) {
+    for (const auto& cleanup : g_cleanups) {
+        if (const SignalCleanup undo = cleanup.load()) {
+            undo();
+        }
+    }
+    // The handler was reset on entry: raised again, the signal ends the run as it would have.
+    ::raise(signal);
+}
+
+}  // namespace
+
+void clean_up_on_ending_signals(SignalCleanup cleanup) {
+    bool first = true;
+    for (auto& slot : g_cleanups) {
+        const SignalCleanup held = slot.load();
+        if (held == cleanup) {
+            return;
+        }
+        if (held != nullptr) {
+            first = false;
+            continue;
+        }
+        slot = cleanup;
+        break;
+    }
+    if (!first) {
+        return;  // the handler is in place already
+    }
+    struct sigaction action {};
+    action.sa_handler = on_ending_signal;
+    action.sa_flags = static_cast<int>(SA_RESETHAND);
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM}) {
+        struct sigaction previous {};
+        if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_DFL) {
+            ::sigaction(signal, &action, nullptr);
+        }
+    }
+}

@@ -1,0 +1,11 @@
+// What a signal that ends the run must not leave behind: the progress line on the terminal, a new
+// file half written.
+#pragma once
+
+// Undoes one thing from inside a signal handler: async-signal-safe calls only.
+using SignalCleanup = void (*)();
+
+// Has `cleanup` run when SIGHUP, SIGINT, SIGQUIT, SIGPIPE or SIGTERM ends the run, before the
+// signal ends it as it would have. A signal the run was started with ignored stays ignored. At
+// most two cleanups; each does nothing when it has nothing left to undo.
+void clean_up_on_ending_signals(SignalCleanup cleanup);

@@ -1,0 +1,21 @@
+# What stays on a terminal once a run's output (from script(1)) has been written to it: a
+# carriage return goes back to the start of the row, and what follows overwrites it. Prints on
+# one line the progress phases that were shown, then each row left on the screen after a "/",
+# trailing blanks dropped; nothing else, so that a row that is not blank shows.
+BEGIN { RS = "\001" }
+{
+  for (i = 1; i <= length($0); i++) {
+    c = substr($0, i, 1)
+    if (c == "\r") {
+      col = 0
+    } else if (c == "\n") {
+      rows = rows "/" trimmed(row); row = ""; col = 0
+    } else {
+      row = substr(row, 1, col) c substr(row, col + 2); col++
+    }
+  }
+  if (index($0, "Dessin : ")) phases = "dessin"
+  if (index($0, "Ecriture : ")) phases = phases (phases ? " " : "") "ecriture"
+}
+END { if (trimmed(row) != "") rows = rows "/" trimmed(row); print phases rows }
+function trimmed(s) { sub(/ +$/, "", s); return s }
