@@ -8,8 +8,8 @@
 
 namespace {
 
-// Points plotted between two calls of the progress hook: about a millisecond of drawing, so the
-// hook costs nothing measurable, and a multiple of the fern's batch.
+// Points plotted between two calls of the progress hook: a few milliseconds of drawing, so that
+// the hook costs nothing measurable, and a multiple of the fern's batch.
 constexpr std::uint32_t kPointsPerChunk = std::uint32_t{1} << 20;
 
 }  // namespace

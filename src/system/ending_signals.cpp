@@ -5,6 +5,8 @@
 
 namespace {
 
+constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM};
+
 std::atomic<SignalCleanup> g_cleanups[2];
 static_assert(std::atomic<SignalCleanup>::is_always_lock_free);
 
@@ -41,10 +43,23 @@ void clean_up_on_ending_signals(SignalCleanup cleanup) {
     action.sa_handler = on_ending_signal;
     action.sa_flags = static_cast<int>(SA_RESETHAND);
     sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM}) {
+    for (const int signal : kEndingSignals) {
         struct sigaction previous {};
         if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_DFL) {
             ::sigaction(signal, &action, nullptr);
         }
     }
+}
+
+EndingSignalsHeld::EndingSignalsHeld() {
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (const int signal : kEndingSignals) {
+        sigaddset(&ending, signal);
+    }
+    ::sigprocmask(SIG_BLOCK, &ending, &previous_);
+}
+
+EndingSignalsHeld::~EndingSignalsHeld() {
+    ::sigprocmask(SIG_SETMASK, &previous_, nullptr);
 }

@@ -2,6 +2,8 @@
 // file half written.
 #pragma once
 
+#include <csignal>
+
 // Undoes one thing from inside a signal handler: async-signal-safe calls only.
 using SignalCleanup = void (*)();
 
@@ -9,3 +11,16 @@ using SignalCleanup = void (*)();
 // signal ends it as it would have. A signal the run was started with ignored stays ignored. At
 // most two cleanups; each does nothing when it has nothing left to undo.
 void clean_up_on_ending_signals(SignalCleanup cleanup);
+
+// Holds back the signals that end the run while it lives, so that a step and its bookkeeping
+// happen together; one sent meanwhile ends the run as soon as it goes.
+class EndingSignalsHeld {
+  public:
+    EndingSignalsHeld();
+    EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+    EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+    ~EndingSignalsHeld();
+
+  private:
+    sigset_t previous_;
+};

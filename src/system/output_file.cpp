@@ -44,17 +44,22 @@ class UnfinishedFile {
     }
     UnfinishedFile(const UnfinishedFile&) = delete;
     UnfinishedFile& operator=(const UnfinishedFile&) = delete;
-    ~UnfinishedFile() {
-        if (!path_.empty()) {
-            ::unlink(path_.c_str());
-            g_unfinished = nullptr;
-        }
-    }
+    ~UnfinishedFile() { remove(); }
 
     // The file is whole: it stays.
     void completed() {
         g_unfinished = nullptr;
         path_.clear();
+    }
+
+    // The file goes, unless it was completed; a signal meanwhile waits, so that it cannot
+    // remove a file of that name made after this one.
+    void remove() {
+        if (!path_.empty()) {
+            const EndingSignalsHeld held;
+            ::unlink(path_.c_str());
+            completed();
+        }
     }
 
   private:
@@ -92,28 +97,34 @@ struct Target {
 };
 
 // Opens the file for writing without cutting it, creating it when it does not exist, and tells
-// whether this run created it. Another run may create or remove it meanwhile: try again.
+// whether this run created it. Every open that may create asks for O_CREAT, so that the kernel
+// applies its guards of shared sticky folders such as /tmp (protected_symlinks, protected_regular,
+// protected_fifos) against a link, file or FIFO that another user planted there.
 bool open_target(const std::string& name, Target& target) {
-    constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
     const auto opened = [&target](int fd, std::string created) {
         target.file = Descriptor(fd);
         target.created = fd >= 0 ? std::move(created) : std::string();
         return fd >= 0 && ::fstat(fd, &target.info) == 0;
     };
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        if (const int fd = ::open(name.c_str(), kCreate, 0666); fd >= 0 || errno != EEXIST) {
-            return opened(fd, name);
-        }
-        if (const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC); fd >= 0 || errno != ENOENT) {
-            return opened(fd, {});
-        }
-        // A symbolic link to nowhere: the file is made where it points.
-        const std::string path = where_file_lives(name);
-        if (const int fd = ::open(path.c_str(), kCreate, 0666); fd >= 0 || errno != EEXIST) {
-            return opened(fd, path);
+    if (const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd >= 0 || errno != EEXIST) {
+        return opened(fd, name);
+    }
+    struct stat there {};
+    const bool leads_nowhere = ::stat(name.c_str(), &there) != 0 && errno == ENOENT;
+    if (!opened(::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666), {})) {
+        return false;
+    }
+    // A symbolic link to nowhere a moment ago: the file now at its end is this run's.
+    if (leads_nowhere) {
+        std::string path = where_file_lives(name);
+        struct stat made {};
+        if (::stat(path.c_str(), &made) == 0 && made.st_dev == target.info.st_dev &&
+            made.st_ino == target.info.st_ino) {
+            target.created = std::move(path);
         }
     }
-    return false;
+    return true;
 }
 
 // Waits until no other run writes the file, then makes sure that the name still leads to the
@@ -215,6 +226,9 @@ std::string where_file_lives(const std::string& file_name) {
 }
 
 bool save_xbm(const CBitmap& bitmap, const std::string& file_name, std::span<char> block) {
+    const std::uint64_t length = xbm_text_length(bitmap.width, bitmap.height);
+    // The line, if shown, tells of the writing now, waits for a reader or a lock included.
+    start_phase(Phase::writing, length);
     Target target;
     bool ready = false;
     for (int attempt = 0; attempt < 16 && !ready; ++attempt) {
@@ -232,7 +246,6 @@ bool save_xbm(const CBitmap& bitmap, const std::string& file_name, std::span<cha
     }
     UnfinishedFile unfinished(target.created);
     const bool regular = S_ISREG(target.info.st_mode);
-    const std::uint64_t length = xbm_text_length(bitmap.width, bitmap.height);
     if (regular && !fits(file_name, target, length)) {
         return false;
     }
@@ -240,14 +253,28 @@ bool save_xbm(const CBitmap& bitmap, const std::string& file_name, std::span<cha
     if (::isatty(fd) == 1) {
         stop_progress();  // the text itself goes to the terminal: the line would tear it
     }
-    start_phase(Phase::writing, length);
+    start_phase(Phase::writing, length);  // the estimate counts from the first write, past waits
     bool written = write_xbm(bitmap, block, write_all, &fd);
     // A shorter text leaves the old one's tail behind it, cut only now that the text is in.
     written = written && (!regular || ::ftruncate(fd, static_cast<off_t>(length)) == 0);
-    if (!target.file.reset() || !written) {
-        report("ERREUR: Impossible d'ecrire le fichier \"" + file_name + "\"");
-        return false;
+    if (!written && regular) {
+        // The room reserved past what got into the file goes back to the file system: cutting
+        // a file to its own length frees what lies beyond its end.
+        struct stat now {};
+        if (::fstat(fd, &now) == 0) {
+            [[maybe_unused]] const int freed = ::ftruncate(fd, now.st_size);
+        }
     }
-    unfinished.completed();
-    return true;
+    {
+        // Closing lets a waiting run take the file: from then on, no signal may remove it
+        // before this run has settled whether it keeps it.
+        const EndingSignalsHeld held;
+        if (target.file.reset() && written) {
+            unfinished.completed();
+            return true;
+        }
+        unfinished.remove();
+    }
+    report("ERREUR: Impossible d'ecrire le fichier \"" + file_name + "\"");
+    return false;
 }

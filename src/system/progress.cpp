@@ -63,9 +63,13 @@ void erase_shown(std::size_t extra = 0) {
 }
 
 // A signal that ends the run must not leave the line behind, half a prompt's row taken. The
-// two columns after it go too: the terminal echoes Ctrl-C there as "^C".
+// two columns after it go too: the terminal echoes Ctrl-C there as "^C". In the background, the
+// row is no longer the line's, and a write would even stop the run (`stty tostop`) instead of
+// letting it end.
 void erase_on_ending_signal() {
-    erase_shown(2);
+    if (::tcgetpgrp(STDERR_FILENO) == ::getpgrp()) {
+        erase_shown(2);
+    }
 }
 
 // Columns of the terminal on standard error; 80 where the system cannot tell.
@@ -136,6 +140,10 @@ void start_phase(Phase phase, std::uint64_t total) {
     g_progress.done = 0;
     if (g_progress.enabled) {
         g_progress.phase_start = Clock::now();
+        // A line on show tells of the new phase at once: the phase may begin with a wait.
+        if (g_shown > 0 && in_foreground()) {
+            redraw(g_progress.phase_start);
+        }
     }
 }
 
