@@ -23,21 +23,20 @@ extern "C" void on_ending_signal(int signal) {
 }  // namespace
 
 void clean_up_on_ending_signals(SignalCleanup cleanup) {
-    bool first = true;
+    // Slots fill in order and never empty: the handler went in with the first cleanup.
+    const bool handler_in_place = g_cleanups[0].load() != nullptr;
     for (auto& slot : g_cleanups) {
         const SignalCleanup held = slot.load();
         if (held == cleanup) {
             return;
         }
-        if (held != nullptr) {
-            first = false;
-            continue;
+        if (held == nullptr) {
+            slot = cleanup;
+            break;
         }
-        slot = cleanup;
-        break;
     }
-    if (!first) {
-        return;  // the handler is in place already
+    if (handler_in_place) {
+        return;
     }
     struct sigaction action {};
     action.sa_handler = on_ending_signal;

@@ -9,7 +9,8 @@ using SignalCleanup = void (*)();
 
 // Has `cleanup` run when SIGHUP, SIGINT, SIGQUIT, SIGPIPE or SIGTERM ends the run, before the
 // signal ends it as it would have. A signal the run was started with ignored stays ignored. At
-// most two cleanups; each does nothing when it has nothing left to undo.
+// most two cleanups; each does nothing when it has nothing left to undo. Naming a cleanup again
+// does nothing.
 void clean_up_on_ending_signals(SignalCleanup cleanup);
 
 // Holds back the signals that end the run while it lives, so that a step and its bookkeeping

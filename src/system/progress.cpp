@@ -33,7 +33,6 @@ struct Progress {
     std::uint64_t done = 0;
     Clock::time_point phase_start;
     Clock::time_point next_redraw;
-    bool signals_caught = false;
 };
 Progress g_progress;
 
@@ -62,12 +61,18 @@ void erase_shown(std::size_t extra = 0) {
     }
 }
 
+// A person may have sent the run to the background and be typing on the terminal. Both calls
+// are safe in a signal handler.
+bool in_foreground() {
+    return ::tcgetpgrp(STDERR_FILENO) == ::getpgrp();
+}
+
 // A signal that ends the run must not leave the line behind, half a prompt's row taken. The
 // two columns after it go too: the terminal echoes Ctrl-C there as "^C". In the background, the
 // row is no longer the line's, and a write would even stop the run (`stty tostop`) instead of
 // letting it end.
 void erase_on_ending_signal() {
-    if (::tcgetpgrp(STDERR_FILENO) == ::getpgrp()) {
+    if (in_foreground()) {
         erase_shown(2);
     }
 }
@@ -79,11 +84,6 @@ std::size_t terminal_columns() {
         return size.ws_col;
     }
     return 80;
-}
-
-// A person may have sent the run to the background and be typing on the terminal.
-bool in_foreground() {
-    return ::tcgetpgrp(STDERR_FILENO) == ::getpgrp();
 }
 
 // "12 s", "3 min 05 s", "2 h 07 min": the time left, rounded up.
@@ -160,10 +160,7 @@ void set_progress(std::uint64_t done) {
     if (!in_foreground()) {
         return;
     }
-    if (!g_progress.signals_caught) {
-        clean_up_on_ending_signals(erase_on_ending_signal);
-        g_progress.signals_caught = true;
-    }
+    clean_up_on_ending_signals(erase_on_ending_signal);
     redraw(now);
 }
 
