@@ -89,6 +89,10 @@ class Descriptor {
     int fd_;
 };
 
+bool same_file(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 struct Target {
     Descriptor file;
     struct stat info {};
@@ -119,8 +123,7 @@ bool open_target(const std::string& name, Target& target) {
     if (leads_nowhere) {
         std::string path = where_file_lives(name);
         struct stat made {};
-        if (::stat(path.c_str(), &made) == 0 && made.st_dev == target.info.st_dev &&
-            made.st_ino == target.info.st_ino) {
+        if (::stat(path.c_str(), &made) == 0 && same_file(made, target.info)) {
             target.created = std::move(path);
         }
     }
@@ -136,8 +139,7 @@ bool lock_target(const std::string& name, Target& target) {
         }
     }
     struct stat named {};
-    if (::stat(name.c_str(), &named) != 0 || named.st_dev != target.info.st_dev ||
-        named.st_ino != target.info.st_ino) {
+    if (::stat(name.c_str(), &named) != 0 || !same_file(named, target.info)) {
         return false;
     }
     ::fstat(target.file.get(), &target.info);
