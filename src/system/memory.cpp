@@ -174,19 +174,15 @@ std::uint64_t memory_taken_by_file(const std::string& file_name, std::uint64_t l
     const std::string path = where_file_lives(file_name);
     struct stat file {};
     const bool exists = ::stat(path.c_str(), &file) == 0;
+    // A new file would be made in the folder of its path.
+    const std::size_t slash = path.find_last_of('/');
+    const std::string where = exists                       ? path
+                              : slash == std::string::npos ? "."
+                              : slash == 0                 ? "/"
+                                                           : path.substr(0, slash);
     struct statfs info {};
-    if (exists) {
-        if (::statfs(path.c_str(), &info) != 0) {
-            return 0;
-        }
-    } else {
-        const std::size_t slash = path.find_last_of('/');
-        const std::string folder = slash == std::string::npos ? "."
-                                   : slash == 0               ? "/"
-                                                              : path.substr(0, slash);
-        if (::statfs(folder.c_str(), &info) != 0) {
-            return 0;
-        }
+    if (::statfs(where.c_str(), &info) != 0) {
+        return 0;
     }
     // Compared as the 32-bit numbers they are, whatever the width of f_type.
     const auto type = static_cast<std::uint32_t>(info.f_type);
@@ -215,7 +211,6 @@ bool memory_suffices(std::uint32_t width, std::uint32_t height, const std::strin
     if (needed <= *available) {
         return true;
     }
-    report(memory_error(width, height) + " : " + std::to_string(needed) + " octets requis, " +
-           std::to_string(*available) + " disponibles");
+    report(memory_error(width, height) + figures(needed, *available, "disponibles"));
     return false;
 }

@@ -149,11 +149,6 @@ bool lock_target(const std::string& name, Target& target) {
     return true;
 }
 
-std::string figures(std::uint64_t needed, std::uint64_t available, const char* unit) {
-    return " : " + std::to_string(needed) + " octets requis, " + std::to_string(available) + " " +
-           unit;
-}
-
 // Whether `length` bytes can replace the regular file's content without a failure that can be
 // foreseen; if not, says why in one line. Space is reserved where the file system can do it
 // without changing the content, so that another writer cannot take it before the text does.

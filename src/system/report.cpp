@@ -11,3 +11,8 @@ void report(std::string_view line) {
     std::fputc('\n', stderr);
     std::fflush(stderr);
 }
+
+std::string figures(std::uint64_t needed, std::uint64_t available, std::string_view unit) {
+    return " : " + std::to_string(needed) + " octets requis, " + std::to_string(available) + " " +
+           std::string(unit);
+}
