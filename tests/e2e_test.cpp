@@ -37,12 +37,15 @@ struct Outcome {
 };
 
 // Runs a line of bash in `dir`, with fractxbm first in PATH, $DATA the folder of test data and
-// the clock pinned to FRACTXBM_PINNED_TIME, so that the triangle's seed is known.
+// the clock pinned to FRACTXBM_PINNED_TIME, so that the triangle's seed is known. SHELL is
+// pinned too: script(1) runs its command with it, and shells differ in what they print about a
+// job killed by a signal.
 Outcome run(const fs::path& dir, const std::string& command) {
-    std::ofstream(dir / ".sh") << "set -o pipefail\nexport LD_PRELOAD=" FRACTXBM_PINNED_CLOCK
-                                  "\nDATA='" FRACTXBM_TEST_DATA "'\nPATH="
-                               << fs::path(FRACTXBM_EXE).parent_path().string() << ":$PATH\n"
-                               << command << "\n";
+    std::ofstream(dir / ".sh")
+        << "set -o pipefail\nexport SHELL=/bin/sh LD_PRELOAD=" FRACTXBM_PINNED_CLOCK
+           "\nDATA='" FRACTXBM_TEST_DATA "'\nPATH="
+        << fs::path(FRACTXBM_EXE).parent_path().string() << ":$PATH\n"
+        << command << "\n";
     const int status = std::system(("cd '" + dir.string() + "' && bash .sh >.out 2>.err").c_str());
     Outcome o{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / ".out"),
               slurp(dir / ".err")};
