@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -23,25 +22,23 @@ namespace {
 // a /proc/self/cgroup of several KiB), or nothing when it cannot be read. The text goes to the
 // heap, never the stack: the check runs first and must fit a stack of a few KiB.
 std::string read_file(const std::string& path) {
+    std::string text;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        return {};
+        return text;
     }
-    // Kernel files report no size, so the buffer grows until a read finds the end. It is not
-    // cleared first: this check runs on every run, however small.
-    std::size_t capacity = 4096, size = 0;
-    auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
-    for (ssize_t got; (got = ::read(fd, buffer.get() + size, capacity - size)) > 0;) {
+    // Kernel files report no size, so the text grows until a read finds the end.
+    std::size_t size = 0;
+    text.resize(4096);
+    for (ssize_t got; (got = ::read(fd, text.data() + size, text.size() - size)) > 0;) {
         size += static_cast<std::size_t>(got);
-        if (size == capacity) {
-            auto bigger = std::make_unique_for_overwrite<char[]>(2 * capacity);
-            std::copy_n(buffer.get(), size, bigger.get());
-            buffer = std::move(bigger);
-            capacity *= 2;
+        if (size == text.size()) {
+            text.resize(2 * size);
         }
     }
     ::close(fd);
-    return {buffer.get(), size};
+    text.resize(size);
+    return text;
 }
 
 std::optional<std::uint64_t> parse_number(std::string_view text) {
