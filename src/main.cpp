@@ -1,4 +1,7 @@
 // fractxbm: draws a Sierpinski triangle or a fern and saves it as an X11 bitmap (XBM) file.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +14,7 @@
 #include "bitmap/bitmap.hpp"
 #include "cli/command_line.hpp"
 #include "fractals/fractals.hpp"
+#include "system/ending_signals.hpp"
 #include "system/memory.hpp"
 #include "system/output_file.hpp"
 #include "system/progress.hpp"
@@ -47,6 +51,37 @@ void draw(CBitmap& bitmap, const Options& options) {
     }
 }
 
+// Descriptors 0, 1 and 2 that the run was started without are opened on /dev/null before
+// anything else is opened: else the output file could take one of their numbers, and a message
+// meant for standard error would land in it.
+void open_standard_streams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && ::open("/dev/null", O_RDWR) == -1) {
+            std::_Exit(EXIT_FAILURE);  // nowhere even to say so
+        }
+    }
+}
+
+// Whether the run fits in the memory the system can give: the bitmap, the block of text, and
+// the text itself where the file is kept in memory, where it stands beside the old file until it
+// replaces it. If not, says so in one line with the figures. True when the system tells nothing
+// of its memory.
+bool fits_in_memory(const Options& options) {
+    const auto available = available_memory();
+    if (!available) {
+        return true;
+    }
+    const std::uint64_t text = xbm_text_length(options.width, options.height);
+    const std::uint64_t needed = bitmap_footprint(options.width, options.height) + kTextBlockSize +
+                                 (kept_in_memory(options.file_name) ? text : 0);
+    if (needed <= *available) {
+        return true;
+    }
+    report(memory_error(options.width, options.height) +
+           figures(needed, *available, "disponibles"));
+    return false;
+}
+
 }  // namespace
 
 void help() {
@@ -60,6 +95,8 @@ void help() {
 }
 
 int main(int argc, char* argv[]) {
+    open_standard_streams();
+    handle_ending_signals();
     // A file-size limit is checked before the file is touched; should a write still pass one, it
     // fails and is reported instead of the kernel killing the run mid-write.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -88,7 +125,7 @@ int main(int argc, char* argv[]) {
     }
     const Options& options = command_line.options;
     start_progress();
-    if (!memory_suffices(options.width, options.height, options.file_name)) {
+    if (!fits_in_memory(options)) {
         return EXIT_FAILURE;
     }
     std::srand(static_cast<unsigned>(std::time(nullptr)));

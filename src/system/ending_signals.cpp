@@ -5,16 +5,17 @@
 
 namespace {
 
-constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM};
+constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGPIPE, SIGTERM, SIGUSR1,
+                                  SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
 
-std::atomic<SignalCleanup> g_cleanups[2];
-static_assert(std::atomic<SignalCleanup>::is_always_lock_free);
+// The cleanups, newest first. A cleanup is pushed whole before it becomes the head, so that the
+// handler, which may run between any two instructions, only ever sees complete ones.
+std::atomic<SignalCleanup*> g_cleanups{nullptr};
+static_assert(std::atomic<SignalCleanup*>::is_always_lock_free);
 
 extern "C" void on_ending_signal(int signal) {
-    for (const auto& cleanup : g_cleanups) {
-        if (const SignalCleanup undo = cleanup.load()) {
-            undo();
-        }
+    for (SignalCleanup* cleanup = g_cleanups.load(); cleanup != nullptr; cleanup = cleanup->next) {
+        cleanup->undo();
     }
     // The handler was reset on entry: raised again, the signal ends the run as it would have.
     ::raise(signal);
@@ -22,22 +23,7 @@ extern "C" void on_ending_signal(int signal) {
 
 }  // namespace
 
-void clean_up_on_ending_signals(SignalCleanup cleanup) {
-    // Slots fill in order and never empty: the handler went in with the first cleanup.
-    const bool handler_in_place = g_cleanups[0].load() != nullptr;
-    for (auto& slot : g_cleanups) {
-        const SignalCleanup held = slot.load();
-        if (held == cleanup) {
-            return;
-        }
-        if (held == nullptr) {
-            slot = cleanup;
-            break;
-        }
-    }
-    if (handler_in_place) {
-        return;
-    }
+void handle_ending_signals() {
     struct sigaction action {};
     action.sa_handler = on_ending_signal;
     action.sa_flags = static_cast<int>(SA_RESETHAND);
@@ -48,6 +34,15 @@ void clean_up_on_ending_signals(SignalCleanup cleanup) {
             ::sigaction(signal, &action, nullptr);
         }
     }
+}
+
+void clean_up_on_ending_signals(SignalCleanup& cleanup) {
+    if (cleanup.listed) {
+        return;
+    }
+    cleanup.listed = true;
+    cleanup.next = g_cleanups.load();
+    g_cleanups = &cleanup;
 }
 
 EndingSignalsHeld::EndingSignalsHeld() {

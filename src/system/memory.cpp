@@ -125,8 +125,8 @@ std::optional<std::uint64_t> cgroup_headroom(const Hierarchy& h, const std::stri
             limit && *limit < machine ? read_value(dir + h.usage_file) : std::nullopt;
         if (usage) {
             const std::uint64_t used = *usage - std::min(*usage, droppable_cache(h, dir));
-            const std::uint64_t room = *limit - std::min(*limit, used);
-            headroom = std::min(headroom.value_or(room), room);
+            const std::uint64_t left = *limit - std::min(*limit, used);
+            headroom = std::min(headroom.value_or(left), left);
         }
         const std::size_t parent = group.find_last_of('/');
         if (group.empty() || parent == std::string_view::npos) {
@@ -154,60 +154,36 @@ std::optional<std::uint64_t> available_memory(const MemorySources& sources) {
     const std::string cgroups = read_file(sources.cgroups);
     for (std::string_view text = cgroups; !text.empty();) {
         const std::string_view line = next_line(text);
-        std::optional<std::uint64_t> room;
+        std::optional<std::uint64_t> headroom;
         if (line.starts_with("0::")) {
-            room = cgroup_headroom(kV2, sources.v2_root, line.substr(3), machine);
+            headroom = cgroup_headroom(kV2, sources.v2_root, line.substr(3), machine);
         } else if (const auto at = line.find(":memory:"); at != std::string_view::npos) {
-            room = cgroup_headroom(kV1, sources.v1_root, line.substr(at + 8), machine);
+            headroom = cgroup_headroom(kV1, sources.v1_root, line.substr(at + 8), machine);
         }
-        if (room) {
-            available = std::min(available.value_or(*room), *room);
+        if (headroom) {
+            available = std::min(available.value_or(*headroom), *headroom);
         }
     }
     return available;
 }
 
-std::uint64_t memory_taken_by_file(const std::string& file_name, std::uint64_t length) {
-    const std::string path = where_file_lives(file_name);
-    struct stat file {};
-    const bool exists = ::stat(path.c_str(), &file) == 0;
+bool kept_in_memory(const std::string& file_name) {
+    const std::string path = where_file_lives(file_name).value_or(file_name);
     // A new file would be made in the folder of its path.
     const std::size_t slash = path.find_last_of('/');
-    const std::string where = exists                       ? path
-                              : slash == std::string::npos ? "."
-                              : slash == 0                 ? "/"
-                                                           : path.substr(0, slash);
     struct statfs info {};
-    if (::statfs(where.c_str(), &info) != 0) {
-        return 0;
+    if (::statfs(path.c_str(), &info) != 0 && ::statfs(slash == std::string::npos ? "."
+                                                       : slash == 0               ? "/"
+                                                                    : path.substr(0, slash).c_str(),
+                                                       &info) != 0) {
+        return false;
     }
     // Compared as the 32-bit numbers they are, whatever the width of f_type.
     const auto type = static_cast<std::uint32_t>(info.f_type);
-    if (type != TMPFS_MAGIC && type != RAMFS_MAGIC) {
-        return 0;
-    }
-    const std::uint64_t given_back =
-        exists && S_ISREG(file.st_mode) ? static_cast<std::uint64_t>(file.st_blocks) * 512 : 0;
-    return length - std::min(length, given_back);
+    return type == TMPFS_MAGIC || type == RAMFS_MAGIC;
 }
 
 std::string memory_error(std::uint32_t width, std::uint32_t height) {
     return "ERREUR: Memoire insuffisante pour une image de " + std::to_string(width) + " x " +
            std::to_string(height);
-}
-
-// Refusing up front beats being killed by the kernel half-way, since the allocations themselves
-// rarely fail on Linux.
-bool memory_suffices(std::uint32_t width, std::uint32_t height, const std::string& file_name) {
-    const auto available = available_memory();
-    if (!available) {
-        return true;
-    }
-    const std::uint64_t needed = bitmap_footprint(width, height) + kTextBlockSize +
-                                 memory_taken_by_file(file_name, xbm_text_length(width, height));
-    if (needed <= *available) {
-        return true;
-    }
-    report(memory_error(width, height) + figures(needed, *available, "disponibles"));
-    return false;
 }

@@ -20,16 +20,10 @@ struct MemorySources {
 // shared memory (tmpfs) stays counted as used. Nothing when neither can be read.
 std::optional<std::uint64_t> available_memory(const MemorySources& sources = {});
 
-// The memory that writing `length` bytes of text into the file named `file_name` takes: none on
-// a disk; on a file system that keeps its files in memory (tmpfs, ramfs, hence /dev/shm), the
-// text less the pages of the file it replaces, which the rewrite gives back. The file is judged
-// where it is or would be created, through any symbolic link. 0 when it cannot tell.
-std::uint64_t memory_taken_by_file(const std::string& file_name, std::uint64_t length);
+// Whether the file that `file_name` names is, or would be, kept in memory: on a file system
+// such as tmpfs or ramfs (hence /dev/shm), where a file is charged to memory like the run's
+// own. Judged where the file is or would be created, through any symbolic link.
+bool kept_in_memory(const std::string& file_name);
 
 // "ERREUR: Memoire insuffisante pour une image de W x H", the start of every memory refusal.
 std::string memory_error(std::uint32_t width, std::uint32_t height);
-
-// Whether a run fits in the memory the system can give: a bitmap of `width` x `height`, one block
-// of text, and the file itself when it is kept in memory. If not, says so in one line with the
-// figures. True when the system tells nothing of its memory.
-bool memory_suffices(std::uint32_t width, std::uint32_t height, const std::string& file_name);

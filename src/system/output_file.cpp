@@ -1,19 +1,23 @@
 #include "output_file.hpp"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/vfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "ending_signals.hpp"
 #include "progress.hpp"
@@ -21,168 +25,106 @@
 
 namespace {
 
-// The file this run created and has not completed yet, for the signal handler to remove.
-std::atomic<const char*> g_unfinished{nullptr};
+// The hidden name of a new file, in its folder, for the signal handler to remove. Set and
+// cleared with the ending signals held, so that the handler never removes a name that is no
+// longer this run's.
+std::atomic<int> g_hidden_folder{-1};
+std::atomic<const char*> g_hidden_name{nullptr};
 static_assert(std::atomic<const char*>::is_always_lock_free);
 
-void remove_unfinished() {
-    if (const char* const path = g_unfinished.load()) {
-        ::unlink(path);
+void remove_hidden() {
+    if (const char* const name = g_hidden_name.load()) {
+        ::unlinkat(g_hidden_folder.load(), name, 0);
     }
 }
-
-// Removes the file this run created unless the run completes it: on a failure, on a refusal, and
-// on a signal that ends the run.
-class UnfinishedFile {
-  public:
-    // An empty path: the file existed before, and keeps whatever got into it.
-    explicit UnfinishedFile(std::string path) : path_(std::move(path)) {
-        if (!path_.empty()) {
-            g_unfinished = path_.c_str();
-            clean_up_on_ending_signals(remove_unfinished);
-        }
-    }
-    UnfinishedFile(const UnfinishedFile&) = delete;
-    UnfinishedFile& operator=(const UnfinishedFile&) = delete;
-    ~UnfinishedFile() { remove(); }
-
-    // The file is whole: it stays.
-    void completed() {
-        g_unfinished = nullptr;
-        path_.clear();
-    }
-
-    // The file goes, unless it was completed; a signal meanwhile waits, so that it cannot
-    // remove a file of that name made after this one.
-    void remove() {
-        if (!path_.empty()) {
-            const EndingSignalsHeld held;
-            ::unlink(path_.c_str());
-            completed();
-        }
-    }
-
-  private:
-    std::string path_;
-};
-
-// An open file, closed when it goes.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        reset();
-        fd_ = std::exchange(other.fd_, -1);
-        return *this;
-    }
-    ~Descriptor() { reset(); }
-    int get() const { return fd_; }
-    // Closes the file; false when the close reports an error (a delayed write failing).
-    bool reset() {
-        const int fd = std::exchange(fd_, -1);
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
+SignalCleanup g_remove_hidden{remove_hidden};
 
 bool same_file(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-struct Target {
-    Descriptor file;
-    struct stat info {};
-    // The path of the file when this run created it, else empty.
-    std::string created;
-};
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
 
-// Opens the file for writing without cutting it, creating it when it does not exist, and tells
-// whether this run created it. Every open that may create asks for O_CREAT, so that the kernel
-// applies its guards of shared sticky folders such as /tmp (protected_symlinks, protected_regular,
-// protected_fifos) against a link, file or FIFO that another user planted there.
-bool open_target(const std::string& name, Target& target) {
-    const auto opened = [&target](int fd, std::string created) {
-        target.file = Descriptor(fd);
-        target.created = fd >= 0 ? std::move(created) : std::string();
-        return fd >= 0 && ::fstat(fd, &target.info) == 0;
-    };
-    if (const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        fd >= 0 || errno != EEXIST) {
-        return opened(fd, name);
+// The kernel's guard of shared sticky folders (protected_symlinks): a link in a sticky folder
+// that anyone may write in is followed only by its owner, or when the folder's owner made it.
+bool may_follow(const std::string& link, const struct stat& link_info) {
+    struct stat folder {};
+    return ::stat(folder_of(link).c_str(), &folder) != 0 || (folder.st_mode & S_ISVTX) == 0 ||
+           (folder.st_mode & S_IWOTH) == 0 || link_info.st_uid == ::geteuid() ||
+           link_info.st_uid == folder.st_uid;
+}
+
+// The names of the extended attributes of `fd`, each ended by a NUL; empty where the file
+// system has none. Nothing when they cannot be read.
+std::optional<std::vector<char>> attribute_names(int fd) {
+    for (;;) {
+        const ssize_t size = ::flistxattr(fd, nullptr, 0);
+        if (size <= 0) {
+            return size == 0 || errno == ENOTSUP ? std::optional(std::vector<char>())
+                                                 : std::nullopt;
+        }
+        std::vector<char> names(static_cast<std::size_t>(size));
+        const ssize_t got = ::flistxattr(fd, names.data(), names.size());
+        if (got >= 0) {
+            names.resize(static_cast<std::size_t>(got));
+            return names;
+        }
+        if (errno != ERANGE) {
+            return std::nullopt;  // ERANGE: one was added meanwhile, ask again
+        }
     }
-    struct stat there {};
-    const bool leads_nowhere = ::stat(name.c_str(), &there) != 0 && errno == ENOENT;
-    if (!opened(::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666), {})) {
+}
+
+bool has_name(const std::vector<char>& names, std::string_view name) {
+    for (std::size_t at = 0; at < names.size(); at += std::strlen(names.data() + at) + 1) {
+        if (name == names.data() + at) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Gives `to` exactly the extended attributes of `from`, access lists included.
+bool copy_attributes(int from, int to) {
+    const auto old_names = attribute_names(from);
+    const auto new_names = attribute_names(to);
+    if (!old_names || !new_names) {
         return false;
     }
-    // A symbolic link to nowhere a moment ago: the file now at its end is this run's.
-    if (leads_nowhere) {
-        std::string path = where_file_lives(name);
-        struct stat made {};
-        if (::stat(path.c_str(), &made) == 0 && same_file(made, target.info)) {
-            target.created = std::move(path);
+    for (std::size_t at = 0; at < new_names->size();
+         at += std::strlen(new_names->data() + at) + 1) {
+        const char* const name = new_names->data() + at;
+        if (!has_name(*old_names, name) && ::fremovexattr(to, name) != 0) {
+            return false;
+        }
+    }
+    std::vector<char> value;
+    for (std::size_t at = 0; at < old_names->size();
+         at += std::strlen(old_names->data() + at) + 1) {
+        const char* const name = old_names->data() + at;
+        const ssize_t size = ::fgetxattr(from, name, nullptr, 0);
+        value.resize(static_cast<std::size_t>(std::max<ssize_t>(size, 0)));
+        if (size < 0 || ::fgetxattr(from, name, value.data(), value.size()) != size ||
+            ::fsetxattr(to, name, value.data(), value.size(), 0) != 0) {
+            return false;
         }
     }
     return true;
 }
 
-// Waits until no other run writes the file, then makes sure that the name still leads to the
-// file locked: the run before may have removed or replaced it. False: open it again.
-bool lock_target(const std::string& name, Target& target) {
-    while (::flock(target.file.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            return true;  // no locks on this file system: one writer is all one can hope for
-        }
-    }
-    struct stat named {};
-    if (::stat(name.c_str(), &named) != 0 || !same_file(named, target.info)) {
+// Whether writing over a file's blocks reuses them. On a copy-on-write file system (btrfs, or
+// XFS with a file that shares its blocks) every block written takes a new one; only those known
+// to write in place count an old file's blocks as room for its rewrite.
+bool rewrites_in_place(int fd) {
+    struct statfs info {};
+    if (::fstatfs(fd, &info) != 0) {
         return false;
     }
-    ::fstat(target.file.get(), &target.info);
-    if (target.info.st_size > 0) {
-        target.created.clear();  // another run wrote it while this one waited: it is theirs
-    }
-    return true;
-}
-
-// Whether `length` bytes can replace the regular file's content without a failure that can be
-// foreseen; if not, says why in one line. Space is reserved where the file system can do it
-// without changing the content, so that another writer cannot take it before the text does.
-bool fits(const std::string& name, const Target& target, std::uint64_t length) {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-        length > limit.rlim_cur) {
-        report("ERREUR: Limite de taille de fichier depassee pour le fichier \"" + name + "\"" +
-               figures(length, limit.rlim_cur, "permis"));
-        return false;
-    }
-    struct statvfs room {};
-    if (::fstatvfs(target.file.get(), &room) != 0 || room.f_blocks == 0 || room.f_frsize == 0) {
-        return true;  // a file system that tells nothing of its room
-    }
-    // The text takes whole blocks; the old content's blocks are written over, so they count.
-    const std::uint64_t needed = (length + room.f_frsize - 1) / room.f_frsize * room.f_frsize;
-    const std::uint64_t available = std::uint64_t{room.f_bavail} * room.f_frsize +
-                                    static_cast<std::uint64_t>(target.info.st_blocks) * 512;
-    bool enough = needed <= available;
-    if (enough) {
-        int reserved;
-        while ((reserved = ::fallocate(target.file.get(), FALLOC_FL_KEEP_SIZE, 0,
-                                       static_cast<off_t>(length))) != 0 &&
-               errno == EINTR) {
-        }
-        // Where the file system cannot reserve (EOPNOTSUPP), the check above is all there is.
-        enough = reserved == 0 || (errno != ENOSPC && errno != EDQUOT);
-    }
-    if (!enough) {
-        report("ERREUR: Espace insuffisant pour le fichier \"" + name + "\"" +
-               figures(needed, available, "disponibles"));
-    }
-    return enough;
+    const auto type = static_cast<std::uint32_t>(info.f_type);
+    return type == EXT4_SUPER_MAGIC || type == TMPFS_MAGIC;
 }
 
 bool write_all(void* context, const char* data, std::size_t size) {
@@ -202,76 +144,345 @@ bool write_all(void* context, const char* data, std::size_t size) {
     return true;
 }
 
+template <typename Call>
+int retried(Call call) {
+    int result;
+    while ((result = call()) != 0 && errno == EINTR) {
+    }
+    return result;
+}
+
 }  // namespace
 
-std::string where_file_lives(const std::string& file_name) {
+Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
+    close();
+    fd_ = std::exchange(other.fd_, -1);
+    return *this;
+}
+
+bool Descriptor::close() {
+    const int fd = std::exchange(fd_, -1);
+    return fd < 0 || ::close(fd) == 0;
+}
+
+std::optional<std::string> where_file_lives(const std::string& file_name) {
     std::string path = file_name;
     const auto target = std::make_unique_for_overwrite<char[]>(PATH_MAX);
     // As many links as the kernel follows before it gives up (ELOOP).
     for (int hop = 0; hop < 40; ++hop) {
+        struct stat link {};
+        if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
+            break;
+        }
         const ssize_t size = ::readlink(path.c_str(), target.get(), PATH_MAX);
         if (size < 0 || size == PATH_MAX) {
             break;
         }
-        const std::string_view link(target.get(), static_cast<std::size_t>(size));
+        if (!may_follow(path, link)) {
+            return std::nullopt;
+        }
+        // A relative target is read from the link's own folder.
+        const std::string_view to(target.get(), static_cast<std::size_t>(size));
         const std::size_t slash = path.find_last_of('/');
-        path = link.starts_with('/') || slash == std::string::npos
-                   ? std::string(link)
-                   : path.substr(0, slash + 1) + std::string(link);
+        path = to.starts_with('/') || slash == std::string::npos
+                   ? std::string(to)
+                   : path.substr(0, slash + 1) + std::string(to);
     }
     return path;
 }
 
-bool save_xbm(const CBitmap& bitmap, const std::string& file_name, std::span<char> block) {
-    const std::uint64_t length = xbm_text_length(bitmap.width, bitmap.height);
-    // The line, if shown, tells of the writing now, waits for a reader or a lock included.
-    start_phase(Phase::writing, length);
-    Target target;
-    bool ready = false;
-    for (int attempt = 0; attempt < 16 && !ready; ++attempt) {
-        if (!open_target(file_name, target)) {
-            UnfinishedFile unwanted(target.created);
+bool OutputFile::open() {
+    open_ = true;
+    // The line, if shown, tells of the writing now, a wait for a reader or a lock included.
+    start_phase(Phase::writing, 0);
+    // Another run may replace or remove the file while this one waits for it: then again.
+    Opened opened = Opened::again;
+    for (int attempt = 0; attempt < 16 && opened == Opened::again; ++attempt) {
+        opened = open_named();
+    }
+    if (opened == Opened::yes) {
+        return true;
+    }
+    report("ERREUR: Impossible d'ouvrir le fichier \"" + name_ + "\"");
+    return false;
+}
+
+OutputFile::Opened OutputFile::open_named() {
+    target_.close();
+    struct stat named {};
+    struct stat out {};
+    const bool exists = ::stat(name_.c_str(), &named) == 0;
+    // The run's own standard output, under whatever name: written through the descriptor the
+    // shell opened, so that ">>" appends and nothing is cut.
+    if (exists && ::fstat(STDOUT_FILENO, &out) == 0 && same_file(named, out)) {
+        target_ = Descriptor(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3));
+        way_ = Way::stream;
+        return target_.get() >= 0 ? Opened::yes : Opened::no;
+    }
+    // Never created here: a new file appears only once whole, under the name.
+    target_ = Descriptor(::open(name_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+    if (target_.get() < 0) {
+        const auto real = errno == ENOENT ? where_file_lives(name_) : std::nullopt;
+        way_ = Way::replace;
+        return real && open_folder(*real) && make_file(0666) ? Opened::yes : Opened::no;
+    }
+    if (::fstat(target_.get(), &target_info_) != 0) {
+        return Opened::no;
+    }
+    if (!S_ISREG(target_info_.st_mode)) {
+        way_ = Way::stream;  // pipes, terminals, devices: no old content to keep, no space
+        return Opened::yes;
+    }
+    // One writer at a time; where the file system has no locks, one writer is all one can hope.
+    if (retried([this] { return ::flock(target_.get(), LOCK_EX); }) == 0) {
+        // The run before may have replaced or removed the file meanwhile.
+        if (::stat(name_.c_str(), &named) != 0 || !same_file(named, target_info_)) {
+            return Opened::again;
+        }
+        ::fstat(target_.get(), &target_info_);
+    }
+    way_ = replaceable() && make_file(0600) ? Way::replace : Way::in_place;
+    if (way_ == Way::replace && !take_on_old_identity()) {
+        drop_new_file();
+        way_ = Way::in_place;
+    }
+    return Opened::yes;
+}
+
+// Whether a new file in the real file's folder can take its place and be what it was: not
+// while another name leads to the old one, nor where the run may not replace it.
+bool OutputFile::replaceable() {
+    const auto real = where_file_lives(name_);
+    struct stat there {};
+    struct stat folder {};
+    if (target_info_.st_nlink > 1 || !real || !open_folder(*real) ||
+        ::fstatat(folder_.get(), base_.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !same_file(there, target_info_) || ::fstat(folder_.get(), &folder) != 0) {
+        return false;
+    }
+    // In a sticky folder, only the file's owner, the folder's or root may replace it.
+    const uid_t self = ::geteuid();
+    return (folder.st_mode & S_ISVTX) == 0 || self == 0 || target_info_.st_uid == self ||
+           folder.st_uid == self;
+}
+
+// Opens the folder of the file at `real` and keeps its name there: every later step works from
+// the folder itself, whatever happens meanwhile to the links on the way to it.
+bool OutputFile::open_folder(const std::string& real) {
+    const std::size_t slash = real.find_last_of('/');
+    base_ = slash == std::string::npos ? real : real.substr(slash + 1);
+    if (base_.empty() || base_ == "." || base_ == "..") {
+        errno = EISDIR;
+        return false;
+    }
+    folder_ = Descriptor(::open(folder_of(real).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return folder_.get() >= 0;
+}
+
+// Makes the new file in the folder: with no name where the system allows (the kernel then
+// drops it by itself, whatever ends the run), else under a hidden name of its own.
+bool OutputFile::make_file(mode_t mode) {
+    new_file_ = Descriptor(::openat(folder_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    if (new_file_.get() >= 0) {
+        // Naming it later goes through /proc, which a container may lack.
+        if (::access(("/proc/self/fd/" + std::to_string(new_file_.get())).c_str(), F_OK) == 0) {
+            unnamed_ = true;
+            return true;
+        }
+        new_file_.close();
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return false;  // the folder refuses: no access, read-only, full
+    }
+    unnamed_ = false;
+    clean_up_on_ending_signals(g_remove_hidden);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        hidden_name_ = hidden_name(attempt);
+        const EndingSignalsHeld held;
+        new_file_ = Descriptor(::openat(folder_.get(), hidden_name_.c_str(),
+                                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (new_file_.get() >= 0) {
+            g_hidden_folder = folder_.get();
+            g_hidden_name = hidden_name_.c_str();
+            return true;
+        }
+        if (errno != EEXIST) {
             break;
         }
-        // Pipes, terminals and devices are written as they come: they have no old content to
-        // keep, and no room to check.
-        ready = !S_ISREG(target.info.st_mode) || lock_target(file_name, target);
     }
-    if (!ready) {
-        report("ERREUR: Impossible d'ouvrir le fichier \"" + file_name + "\"");
+    hidden_name_.clear();
+    return false;
+}
+
+// The new file gets the old one's owner, group, mode and extended attributes (access lists
+// included), or nothing at all: false when any of them cannot be given.
+bool OutputFile::take_on_old_identity() {
+    const int fd = new_file_.get();
+    const struct stat& old = target_info_;
+    struct stat made {};
+    if (::fstat(fd, &made) != 0 ||
+        ((made.st_uid != old.st_uid || made.st_gid != old.st_gid) &&
+         ::fchown(fd, old.st_uid, old.st_gid) != 0) ||
+        ::fchmod(fd, old.st_mode & 07777) != 0 || !copy_attributes(target_.get(), fd) ||
+        ::fstat(fd, &made) != 0) {
         return false;
     }
-    UnfinishedFile unfinished(target.created);
-    const bool regular = S_ISREG(target.info.st_mode);
-    if (regular && !fits(file_name, target, length)) {
-        return false;
+    // The kernel may drop a set-group-ID bit without a word.
+    return made.st_uid == old.st_uid && made.st_gid == old.st_gid &&
+           (made.st_mode & 07777) == (old.st_mode & 07777);
+}
+
+bool OutputFile::prepare(std::uint64_t length) {
+    length_ = length;
+    if (way_ == Way::stream) {
+        return true;
     }
-    int fd = target.file.get();
+    const int fd = way_ == Way::replace ? new_file_.get() : target_.get();
+    std::uint64_t limit = UINT64_MAX;
+    if (rlimit fsize{}; ::getrlimit(RLIMIT_FSIZE, &fsize) == 0 && fsize.rlim_cur != RLIM_INFINITY) {
+        limit = fsize.rlim_cur;
+    }
+    // FAT, which reports 32 bits, holds files of up to 4 GiB - 1.
+    if (const long bits = ::fpathconf(fd, _PC_FILESIZEBITS); bits > 0 && bits < 64) {
+        limit = std::min(limit, (std::uint64_t{1} << bits) - 1);
+    }
+    const auto refuse_size = [&] {
+        report("ERREUR: Limite de taille de fichier depassee pour le fichier \"" + name_ + "\"" +
+               figures(length, limit, "permis"));
+        return false;
+    };
+    if (length > limit) {
+        return refuse_size();
+    }
+    struct statvfs space {};
+    if (::fstatvfs(fd, &space) != 0 || space.f_blocks == 0 || space.f_frsize == 0) {
+        return true;  // a file system that tells nothing of its space
+    }
+    // The text takes whole blocks. A new file stands beside the old one until it replaces it;
+    // a rewrite in place reuses the old blocks where the file system writes over them.
+    const std::uint64_t needed = (length + space.f_frsize - 1) / space.f_frsize * space.f_frsize;
+    std::uint64_t available = std::uint64_t{space.f_bavail} * space.f_frsize;
+    if (way_ == Way::in_place && rewrites_in_place(fd)) {
+        available += static_cast<std::uint64_t>(target_info_.st_blocks) * 512;
+    }
+    bool enough = needed <= available;
+    if (enough) {
+        // Reserved, so that another writer cannot take the space before the text does. A new
+        // file takes it whole, given back by its removal should the run fail; an old one is
+        // not grown past its content.
+        const int mode = way_ == Way::replace ? 0 : FALLOC_FL_KEEP_SIZE;
+        if (retried([&] { return ::fallocate(fd, mode, 0, static_cast<off_t>(length)); }) != 0) {
+            if (errno == EFBIG) {
+                limit = 0;
+                return refuse_size();
+            }
+            // Where the file system cannot reserve (EOPNOTSUPP), the check above is all there is.
+            enough = errno != ENOSPC && errno != EDQUOT;
+        }
+    }
+    if (!enough) {
+        report("ERREUR: Espace insuffisant pour le fichier \"" + name_ + "\"" +
+               figures(needed, available, "disponibles"));
+    }
+    return enough;
+}
+
+bool OutputFile::write(const CBitmap& bitmap, std::span<char> block) {
+    int fd = way_ == Way::replace ? new_file_.get() : target_.get();
     if (::isatty(fd) == 1) {
         stop_progress();  // the text itself goes to the terminal: the line would tear it
     }
-    start_phase(Phase::writing, length);  // the estimate counts from the first write, past waits
-    bool written = write_xbm(bitmap, block, write_all, &fd);
-    // A shorter text leaves the old one's tail behind it, cut only now that the text is in.
-    written = written && (!regular || ::ftruncate(fd, static_cast<off_t>(length)) == 0);
-    if (!written && regular) {
-        // The room reserved past what got into the file goes back to the file system: cutting
-        // a file to its own length frees what lies beyond its end.
-        struct stat now {};
-        if (::fstat(fd, &now) == 0) {
-            [[maybe_unused]] const int freed = ::ftruncate(fd, now.st_size);
-        }
+    start_phase(Phase::writing, length_);  // the estimate counts from the first write
+    if (write_xbm(bitmap, block, write_all, &fd)) {
+        return true;
     }
-    {
-        // Closing lets a waiting run take the file: from then on, no signal may remove it
-        // before this run has settled whether it keeps it.
-        const EndingSignalsHeld held;
-        if (target.file.reset() && written) {
-            unfinished.completed();
-            return true;
-        }
-        unfinished.remove();
-    }
-    report("ERREUR: Impossible d'ecrire le fichier \"" + file_name + "\"");
+    report("ERREUR: Impossible d'ecrire le fichier \"" + name_ + "\"");
     return false;
+}
+
+bool OutputFile::finish(bool keep) {
+    if (!open_) {
+        return false;
+    }
+    open_ = false;
+    bool kept = keep;
+    if (way_ == Way::replace) {
+        kept = kept && settle();
+        if (!kept) {
+            drop_new_file();
+        }
+        target_.close();  // lets a waiting run take the old file, gone or replaced by now
+    } else {
+        // A shorter text leaves the old one's tail behind it, cut only now that the text is in.
+        kept = kept && (way_ == Way::stream ||
+                        ::ftruncate(target_.get(), static_cast<off_t>(length_)) == 0);
+        if (!kept && way_ == Way::in_place) {
+            // The space reserved past what got into the file goes back to the file system:
+            // cutting a file to its own length frees what lies beyond its end.
+            struct stat now {};
+            if (::fstat(target_.get(), &now) == 0) {
+                [[maybe_unused]] const int freed = ::ftruncate(target_.get(), now.st_size);
+            }
+        }
+        kept = target_.close() && kept;
+    }
+    folder_.close();
+    if (keep && !kept) {
+        report("ERREUR: Impossible d'ecrire le fichier \"" + name_ + "\"");
+    }
+    return kept;
+}
+
+// Puts the whole new file in the name's place at once. Its data reach the disk first, so that
+// even a machine that stops shows the old file or the new one, never a name over lost blocks.
+bool OutputFile::settle() {
+    if (retried([this] { return ::fsync(new_file_.get()); }) != 0) {
+        return false;
+    }
+    const EndingSignalsHeld held;
+    if (unnamed_) {
+        const std::string self = "/proc/self/fd/" + std::to_string(new_file_.get());
+        for (int attempt = 0; attempt < 100 && hidden_name_.empty(); ++attempt) {
+            const std::string hidden = hidden_name(attempt);
+            if (::linkat(AT_FDCWD, self.c_str(), folder_.get(), hidden.c_str(),
+                         AT_SYMLINK_FOLLOW) == 0) {
+                hidden_name_ = hidden;
+                g_hidden_folder = folder_.get();
+                g_hidden_name = hidden_name_.c_str();
+            } else if (errno != EEXIST) {
+                return false;
+            }
+        }
+    }
+    if (hidden_name_.empty() || !new_file_.close() ||
+        ::renameat(folder_.get(), hidden_name_.c_str(), folder_.get(), base_.c_str()) != 0) {
+        return false;
+    }
+    forget_hidden_name();
+    return true;
+}
+
+// ".NAME.PID.N": hidden, beside the file it is to replace, and this run's alone.
+std::string OutputFile::hidden_name(int attempt) const {
+    return "." + base_.substr(0, NAME_MAX - 32) + "." + std::to_string(::getpid()) + "." +
+           std::to_string(attempt);
+}
+
+void OutputFile::drop_new_file() {
+    const EndingSignalsHeld held;
+    new_file_.close();
+    if (!hidden_name_.empty()) {
+        ::unlinkat(folder_.get(), hidden_name_.c_str(), 0);
+        forget_hidden_name();
+    }
+}
+
+void OutputFile::forget_hidden_name() {
+    g_hidden_name = nullptr;
+    hidden_name_.clear();
+}
+
+bool save_xbm(const CBitmap& bitmap, const std::string& file_name, std::span<char> block) {
+    OutputFile file(file_name);
+    return file.open() && file.prepare(xbm_text_length(bitmap.width, bitmap.height)) &&
+           file.write(bitmap, block) && file.finish(true);
 }

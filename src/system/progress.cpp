@@ -76,6 +76,7 @@ void erase_on_ending_signal() {
         erase_shown(2);
     }
 }
+SignalCleanup g_erase_on_ending_signal{erase_on_ending_signal};
 
 // Columns of the terminal on standard error; 80 where the system cannot tell.
 std::size_t terminal_columns() {
@@ -160,7 +161,7 @@ void set_progress(std::uint64_t done) {
     if (!in_foreground()) {
         return;
     }
-    clean_up_on_ending_signals(erase_on_ending_signal);
+    clean_up_on_ending_signals(g_erase_on_ending_signal);
     redraw(now);
 }
 
