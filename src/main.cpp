@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -110,7 +111,7 @@ int main(int argc, char* argv[]) {
             std::fputs("fractxbm " FRACTXBM_VERSION "\n", stdout);
         }
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-            report("ERREUR: Impossible d'ecrire sur la sortie standard");
+            report("ERREUR: Impossible d'ecrire sur la sortie standard" + cause(errno));
             return EXIT_FAILURE;
         }
         return EXIT_SUCCESS;
@@ -141,6 +142,6 @@ int main(int argc, char* argv[]) {
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
-    report(memory_error(options.width, options.height));
+    report(memory_error(options.width, options.height) + cause(ENOMEM));
     return EXIT_FAILURE;
 }

@@ -135,6 +135,7 @@ bool write_all(void* context, const char* data, std::size_t size) {
             continue;
         }
         if (written <= 0) {
+            errno = written == 0 ? EIO : errno;
             return false;
         }
         data += written;
@@ -345,13 +346,11 @@ bool OutputFile::prepare(std::uint64_t length) {
     if (const long bits = ::fpathconf(fd, _PC_FILESIZEBITS); bits > 0 && bits < 64) {
         limit = std::min(limit, (std::uint64_t{1} << bits) - 1);
     }
-    const auto refuse_size = [&] {
-        report("ERREUR: Limite de taille de fichier depassee pour le fichier \"" + name_ + "\"" +
-               figures(length, limit, "permis"));
-        return false;
-    };
+    const std::string too_long =
+        "ERREUR: Limite de taille de fichier depassee pour le fichier \"" + name_ + "\"";
     if (length > limit) {
-        return refuse_size();
+        report(too_long + figures(length, limit, "permis"));
+        return false;
     }
     struct statvfs space {};
     if (::fstatvfs(fd, &space) != 0 || space.f_blocks == 0 || space.f_frsize == 0) {
@@ -372,8 +371,8 @@ bool OutputFile::prepare(std::uint64_t length) {
         const int mode = way_ == Way::replace ? 0 : FALLOC_FL_KEEP_SIZE;
         if (retried([&] { return ::fallocate(fd, mode, 0, static_cast<off_t>(length)); }) != 0) {
             if (errno == EFBIG) {
-                limit = 0;
-                return refuse_size();
+                report(too_long + " : " + std::to_string(length) + " octets requis" + cause(EFBIG));
+                return false;
             }
             // Where the file system cannot reserve (EOPNOTSUPP), the check above is all there is.
             enough = errno != ENOSPC && errno != EDQUOT;
@@ -395,7 +394,7 @@ bool OutputFile::write(const CBitmap& bitmap, std::span<char> block) {
     if (write_xbm(bitmap, block, write_all, &fd)) {
         return true;
     }
-    report("ERREUR: Impossible d'ecrire le fichier \"" + name_ + "\"");
+    report(cannot_write() + cause(errno));
     return false;
 }
 
@@ -405,8 +404,10 @@ bool OutputFile::finish(bool keep) {
     }
     open_ = false;
     bool kept = keep;
+    int error = 0;
     if (way_ == Way::replace) {
         kept = kept && settle();
+        error = errno;
         if (!kept) {
             drop_new_file();
         }
@@ -415,6 +416,7 @@ bool OutputFile::finish(bool keep) {
         // A shorter text leaves the old one's tail behind it, cut only now that the text is in.
         kept = kept && (way_ == Way::stream ||
                         ::ftruncate(target_.get(), static_cast<off_t>(length_)) == 0);
+        error = errno;
         if (!kept && way_ == Way::in_place) {
             // The space reserved past what got into the file goes back to the file system:
             // cutting a file to its own length frees what lies beyond its end.
@@ -423,11 +425,14 @@ bool OutputFile::finish(bool keep) {
                 [[maybe_unused]] const int freed = ::ftruncate(target_.get(), now.st_size);
             }
         }
-        kept = target_.close() && kept;
+        if (!target_.close() && kept) {
+            kept = false;
+            error = errno;
+        }
     }
     folder_.close();
     if (keep && !kept) {
-        report("ERREUR: Impossible d'ecrire le fichier \"" + name_ + "\"");
+        report(cannot_write() + cause(error));
     }
     return kept;
 }
@@ -474,6 +479,10 @@ void OutputFile::drop_new_file() {
         ::unlinkat(folder_.get(), hidden_name_.c_str(), 0);
         forget_hidden_name();
     }
+}
+
+std::string OutputFile::cannot_write() const {
+    return "ERREUR: Impossible d'ecrire le fichier \"" + name_ + "\"";
 }
 
 void OutputFile::forget_hidden_name() {

@@ -88,6 +88,7 @@ class OutputFile {
     bool settle();
     std::string hidden_name(int attempt) const;
     void drop_new_file();
+    std::string cannot_write() const;
     void forget_hidden_name();
 
     std::string name_;

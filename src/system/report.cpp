@@ -1,8 +1,40 @@
 #include "report.hpp"
 
 #include <cstdio>
+#include <cstring>
 
 #include "progress.hpp"
+
+namespace {
+
+// " (750 ko)", a count of bytes in the largest unit that fits, decimal as disks and file
+// managers count, with a French decimal comma; nothing below 1000 bytes, which read at a glance.
+std::string at_a_glance(std::uint64_t count) {
+    constexpr const char* kUnits[] = {"ko", "Mo", "Go", "To", "Po", "Eo"};
+    if (count < 1000) {
+        return {};
+    }
+    std::size_t unit = 0;
+    std::uint64_t scale = 1000;
+    while (unit + 1 < std::size(kUnits) && count / scale >= 1000) {
+        scale *= 1000;
+        ++unit;
+    }
+    // Tenths below 10, rounded to the nearest: 2956 -> "3,0 ko", 12001280 -> "12 Mo".
+    const std::uint64_t tenths = (count * 10 + scale / 2) / scale;
+    char figure[32];
+    if (tenths < 100) {
+        std::snprintf(figure, sizeof figure, " (%llu,%llu %s)",
+                      static_cast<unsigned long long>(tenths / 10),
+                      static_cast<unsigned long long>(tenths % 10), kUnits[unit]);
+    } else {
+        std::snprintf(figure, sizeof figure, " (%llu %s)",
+                      static_cast<unsigned long long>((tenths + 5) / 10), kUnits[unit]);
+    }
+    return figure;
+}
+
+}  // namespace
 
 void report(std::string_view line) {
     // The line stands alone, never after a progress line cut short.
@@ -13,6 +45,10 @@ void report(std::string_view line) {
 }
 
 std::string figures(std::uint64_t needed, std::uint64_t available, std::string_view unit) {
-    return " : " + std::to_string(needed) + " octets requis, " + std::to_string(available) + " " +
-           std::string(unit);
+    return " : " + std::to_string(needed) + " octets requis" + at_a_glance(needed) + ", " +
+           std::to_string(available) + " " + std::string(unit) + at_a_glance(available);
+}
+
+std::string cause(int error) {
+    return " : " + std::string(std::strerror(error));
 }

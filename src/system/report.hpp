@@ -9,5 +9,10 @@
 // begins "ERREUR: ".
 void report(std::string_view line);
 
-// " : N octets requis, M <unit>", the figures that end a refusal for want of room.
+// " : N octets requis (X Mo), M <unit> (Y Mo)", the figures that end a refusal for want of
+// space or memory, each also in the unit that a person reads at a glance.
 std::string figures(std::uint64_t needed, std::uint64_t available, std::string_view unit);
+
+// " : " and the C library's words for `error`: the cause that ends the line of a failure that
+// the system reported.
+std::string cause(int error);
