@@ -117,7 +117,7 @@ bool copy_attributes(int from, int to) {
 
 // Whether writing over a file's blocks reuses them. On a copy-on-write file system (btrfs, or
 // XFS with a file that shares its blocks) every block written takes a new one; only those known
-// to write in place count an old file's blocks as room for its rewrite.
+// to write in place count an old file's blocks as space for its rewrite.
 bool rewrites_in_place(int fd) {
     struct statfs info {};
     if (::fstatfs(fd, &info) != 0) {
@@ -194,8 +194,6 @@ std::optional<std::string> where_file_lives(const std::string& file_name) {
 
 bool OutputFile::open() {
     open_ = true;
-    // The line, if shown, tells of the writing now, a wait for a reader or a lock included.
-    start_phase(Phase::writing, 0);
     // Another run may replace or remove the file while this one waits for it: then again.
     Opened opened = Opened::again;
     for (int attempt = 0; attempt < 16 && opened == Opened::again; ++attempt) {
@@ -491,7 +489,9 @@ void OutputFile::forget_hidden_name() {
 }
 
 bool save_xbm(const CBitmap& bitmap, const std::string& file_name, std::span<char> block) {
+    const std::uint64_t length = xbm_text_length(bitmap.width, bitmap.height);
+    // The line, if shown, tells of the writing now, a wait for a reader or a lock included.
+    start_phase(Phase::writing, length);
     OutputFile file(file_name);
-    return file.open() && file.prepare(xbm_text_length(bitmap.width, bitmap.height)) &&
-           file.write(bitmap, block) && file.finish(true);
+    return file.open() && file.prepare(length) && file.write(bitmap, block) && file.finish(true);
 }
