@@ -59,7 +59,7 @@ constexpr std::string_view kUsage =
     "Etat de sortie : 0 si l'image est ecrite (ou l'aide, ou la version) ; 1 en cas\n"
     "d'echec, dit par une ligne \"ERREUR: ...\" sur la sortie d'erreur.\n"
     "\n"
-    "Manuel complet : man fractxbm\n";
+    "Page de manuel : man fractxbm\n";
 
 constexpr std::string_view kVersion =
     "fractxbm " FRACTXBM_VERSION
