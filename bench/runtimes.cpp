@@ -1,6 +1,8 @@
 // Times whole commands side by side: every round runs each command once, in turn, so that a
-// noisy neighbour slows them all alike. Prints per command the median wall time, the spread,
-// the median peak resident memory, and the ratio of its median to the first command's.
+// noisy neighbour slows them all alike. Prints a line per command, its label then named fields,
+// so that a script reads them by name: the median wall time, the spread, the median peak
+// resident memory, and the ratio of its median to the first command's:
+//   old fern:  median_ms=3.41 p10_ms=3.30 p90_ms=3.90 peak_kib=3120 ratio=1.06
 //
 //   fractxbm_runtimes ROUNDS 'label: program arg... [<input] [>output]' ...
 #include <fcntl.h>
@@ -101,13 +103,12 @@ int main(int argc, char* argv[]) {
         }
     }
     const double base = quantile(commands[0].seconds, 0.5);
-    std::printf("%-28s %10s %10s %10s %12s %8s\n", "command", "median ms", "p10 ms", "p90 ms",
-                "peak KiB", "ratio");
     for (const Command& c : commands) {
         const double median = quantile(c.seconds, 0.5);
-        std::printf("%-28s %10.2f %10.2f %10.2f %12.0f %8.2f\n", c.label.c_str(), median * 1e3,
-                    quantile(c.seconds, 0.1) * 1e3, quantile(c.seconds, 0.9) * 1e3,
-                    quantile(c.peak_kib, 0.5), median / base);
+        std::printf(
+            "%-24s median_ms=%-9.2f p10_ms=%-9.2f p90_ms=%-9.2f peak_kib=%-9.0f ratio=%.2f\n",
+            (c.label + ":").c_str(), median * 1e3, quantile(c.seconds, 0.1) * 1e3,
+            quantile(c.seconds, 0.9) * 1e3, quantile(c.peak_kib, 0.5), median / base);
     }
     return 0;
 }

@@ -42,6 +42,37 @@ constexpr std::string_view kHelpLines[] = {
     "_____________________________________________________",
 };
 
+// What --help adds below the box, for a person who has not read the manual page yet.
+constexpr std::string_view kUsage =
+    "Usage : fractxbm FICHIER [TYPE [LARGEUR [HAUTEUR [ITERATIONS]]]]\n"
+    "        fractxbm --help | -h | --version\n"
+    "\n"
+    "Les parametres vont par position : pour donner la hauteur, donner aussi le\n"
+    "type et la largeur.\n"
+    "  FICHIER     fichier a ecrire, nom pris tel quel (- est un fichier nomme -)\n"
+    "  TYPE        triangle ou fern (defaut : triangle)\n"
+    "  LARGEUR     largeur en pixels, de 1 a 16777216 (defaut : 1000)\n"
+    "  HAUTEUR     hauteur en pixels, de 1 a 16777216 (defaut : 1000)\n"
+    "  ITERATIONS  nombre de points, de 0 a 4294967295 (defaut : 100000)\n"
+    "\n"
+    "Options, seulement comme argument unique :\n"
+    "  --help, -h  affiche cette aide\n"
+    "  --version   affiche la version et la licence\n"
+    "Seul, tout autre mot commencant par - est refuse : un fichier de ce nom\n"
+    "s'ecrit ./-nom.\n"
+    "\n"
+    "Etat de sortie : 0 si l'image est ecrite (ou l'aide, ou la version) ; 1 en cas\n"
+    "d'echec, dit par une ligne \"ERREUR: ...\" sur la sortie d'erreur.\n"
+    "\n"
+    "Page de manuel : man fractxbm\n";
+
+constexpr std::string_view kVersion =
+    "fractxbm " FRACTXBM_VERSION
+    "\n"
+    "Copyright 2026 The fractxbm developers\n"
+    "Licence MIT : ceci est un logiciel libre, vous etes libre de le modifier et\n"
+    "de le redistribuer. Il n'est accompagne d'aucune garantie.\n";
+
 void draw(CBitmap& bitmap, const Options& options) {
     start_phase(Phase::drawing, options.iterations);
     const PlotProgress progress = [](std::uint32_t plotted) { set_progress(plotted); };
@@ -107,9 +138,9 @@ int main(int argc, char* argv[]) {
         // Asked for, this text is the whole point of the run: losing it is a failure.
         if (command_line.request == Request::help) {
             help();
-        } else {
-            std::fputs("fractxbm " FRACTXBM_VERSION "\n", stdout);
         }
+        const std::string_view text = command_line.request == Request::help ? kUsage : kVersion;
+        std::fwrite(text.data(), 1, text.size(), stdout);
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
             report("ERREUR: Impossible d'ecrire sur la sortie standard" + cause(errno));
             return EXIT_FAILURE;

@@ -143,10 +143,12 @@ TEST_P(Runs, StatusOutputsAndFiles) {
         GTEST_SKIP() << "a command of the line is missing (netpbm?): " << o.err;
     }
     EXPECT_EQ(o.status, std::stoi(field[1]));
-    EXPECT_EQ(o.out, out == "help"  ? slurp(FRACTXBM_TEST_DATA "/help.txt")
-                     : out == "pbm" ? redrawn(args)
-                     : out.empty()  ? ""
-                                    : out + "\n");
+    const std::string box = slurp(FRACTXBM_TEST_DATA "/help.txt");
+    EXPECT_EQ(o.out, out == "help"    ? box
+                     : out == "usage" ? box + slurp(FRACTXBM_TEST_DATA "/usage.txt")
+                     : out == "pbm"   ? redrawn(args)
+                     : out.empty()    ? ""
+                                      : out + "\n");
     EXPECT_EQ(o.err, err.empty() ? "" : err + "\n");
     const std::string target = args.empty() ? "" : args[0];
     const std::size_t size = std::stoul(field[4]);

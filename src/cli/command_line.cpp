@@ -28,20 +28,30 @@ std::string_view number_part(std::string_view text) {
     return text.substr(begin, end - begin);
 }
 
+// A number argument: its position, its name at the head of a refusal, and the values it may take.
 struct NumberParameter {
     int position;
-    const char* name;   // for "Nombre hors limites pour la largeur"
-    const char* title;  // for "Largeur hors limites"
+    const char* title;
+    std::uint32_t lowest;
+    std::uint32_t highest;
     std::uint32_t Options::*field;
 };
 
-constexpr NumberParameter kWidth = {3, "la largeur", "Largeur", &Options::width};
-constexpr NumberParameter kHeight = {4, "la hauteur", "Hauteur", &Options::height};
-constexpr NumberParameter kIterations = {5, "le nombre d'iterations", "Nombre d'iterations",
+constexpr NumberParameter kWidth = {3, "Largeur", 1, kMaxSide, &Options::width};
+constexpr NumberParameter kHeight = {4, "Hauteur", 1, kMaxSide, &Options::height};
+constexpr NumberParameter kIterations = {5, "Nombre d'iterations", 0, UINT32_MAX,
                                          &Options::iterations};
 
 CommandLine refuse(std::string error) {
     return {Options{}, Request::picture, std::move(error)};
+}
+
+// The argument is echoed as typed: what read_number made of it (-5 read as 4294967291) would
+// only puzzle the person who typed it.
+CommandLine out_of_range(const NumberParameter& number, std::string_view typed) {
+    return refuse("ERREUR: " + std::string(number.title) + " hors limites :\"" +
+                  std::string(typed) + "\" (de " + std::to_string(number.lowest) + " a " +
+                  std::to_string(number.highest) + ")");
 }
 
 }  // namespace
@@ -81,6 +91,12 @@ CommandLine read_command_line(int argc, const char* const* argv) {
         if (sole == "--version") {
             return {Options{}, Request::version, {}};
         }
+        // Alone, a word that looks like an option is far more likely a mistyped one (--hlep)
+        // than the name of a file to write; such a file is still one "./" away.
+        if (sole.size() > 1 && sole[0] == '-') {
+            return refuse("ERREUR: Option non reconnue :\"" + to_string(sole) +
+                          "\" (pour un fichier de ce nom, ecrire ./" + to_string(sole) + ")");
+        }
     }
     CommandLine result;
     Options& options = result.options;
@@ -91,8 +107,7 @@ CommandLine read_command_line(int argc, const char* const* argv) {
         const std::string_view text = argv[number.position];
         const std::optional<std::uint32_t> value = read_number(text);
         if (!value) {
-            return refuse("ERREUR: Nombre hors limites pour " + std::string(number.name) + " :\"" +
-                          std::string(number_part(text)) + "\" (de -2147483648 a 4294967295)");
+            return out_of_range(number, text);
         }
         options.*number.field = *value;
     }
@@ -104,9 +119,8 @@ CommandLine read_command_line(int argc, const char* const* argv) {
     }
     for (const NumberParameter& side : {kWidth, kHeight}) {
         const std::uint32_t value = options.*side.field;
-        if (value < 1 || value > kMaxSide) {
-            return refuse("ERREUR: " + std::string(side.title) + " hors limites : " +
-                          std::to_string(value) + " (de 1 a " + std::to_string(kMaxSide) + ")");
+        if (value < side.lowest || value > side.highest) {
+            return out_of_range(side, argv[side.position]);
         }
     }
     options.file_name = to_string(argv[1]);
