@@ -91,7 +91,7 @@ int main(int argc, char* argv[]) {
     if (!memory_suffices(options.width, options.height, options.file_name)) {
         return EXIT_FAILURE;
     }
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    seed_triangle(static_cast<unsigned>(std::time(nullptr)));
     try {
         CBitmap bitmap(options.width, options.height, false);
         // Everything the run holds is taken before the file is opened, so that a lack of memory
