@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <set>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -36,6 +38,24 @@ TEST(Fern, SetsKnownPixels) {
     draw_fern(three, 3);
     EXPECT_EQ(set_pixels(one), (Pixels{{513, 165}}));
     EXPECT_EQ(set_pixels(three), (Pixels{{513, 165}, {519, 273}, {589, 106}}));
+}
+
+// The fast path draws rand()'s numbers after srand(): for seeds at the ends of the range (0
+// counts as 1; from 2^31 on, the first word is negative) and scattered between, past the 310
+// numbers thrown away at seeding and the 31 words of the state.
+TEST(TriangleNumbers, AreThoseOfRandAfterSrand) {
+    if (std::is_same_v<TriangleNumbers, LibraryNumbers>) {
+        GTEST_SKIP() << "no fast path here: the triangle calls rand() itself";
+    }
+    constexpr unsigned kEnds[] = {0, 1, 2, 2147483647, 2147483648, 4294967295};
+    for (unsigned k = 0; k < 70; ++k) {
+        const unsigned seed = k < std::size(kEnds) ? kEnds[k] : k * 2654435761u;
+        std::srand(seed);
+        TriangleNumbers numbers(seed);
+        for (int i = 0; i < 1000; ++i) {
+            ASSERT_EQ(numbers.next(), static_cast<std::uint32_t>(std::rand())) << seed << ", " << i;
+        }
+    }
 }
 
 // The chaos game worked out independently, in double precision, which is exact on these small

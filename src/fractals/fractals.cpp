@@ -68,6 +68,9 @@ void draw_triangle_with(Numbers& numbers, CBitmap& bitmap, std::uint32_t iterati
 }
 
 template void draw_triangle_with(LibraryNumbers&, CBitmap&, std::uint32_t, PlotProgress);
+#ifdef __GLIBC__
+template void draw_triangle_with(GlibcNumbers&, CBitmap&, std::uint32_t, PlotProgress);
+#endif
 
 void draw_triangle(CBitmap& bitmap, std::uint32_t iterations, PlotProgress progress) {
     draw_triangle_with(g_triangle_numbers, bitmap, iterations, progress);
