@@ -4,7 +4,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
-#include <cstdlib>
 #include <vector>
 
 #include "bitmap/bitmap.hpp"
@@ -38,7 +37,7 @@ template <void (*Draw)(CBitmap&, std::uint32_t, PlotProgress)>
 void BM_draw(benchmark::State& state) {
     CBitmap bitmap(static_cast<std::uint32_t>(state.range(0)),
                    static_cast<std::uint32_t>(state.range(1)), false);
-    std::srand(1);
+    seed_triangle(1);
     for (auto _ : state) {
         Draw(bitmap, 100000, nullptr);
     }

@@ -160,7 +160,7 @@ int main(int argc, char* argv[]) {
     if (!fits_in_memory(options)) {
         return EXIT_FAILURE;
     }
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    seed_triangle(static_cast<unsigned>(std::time(nullptr)));
     try {
         CBitmap bitmap(options.width, options.height, false);
         // Everything the run holds is taken before the file is opened, so that a lack of memory

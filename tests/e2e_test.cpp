@@ -78,7 +78,7 @@ std::string redrawn(const std::vector<std::string>& args) {
         return static_cast<std::uint32_t>(i < args.size() ? std::stoul(args[i]) : 100000);
     };
     CBitmap drawn(number(2), number(3), false);
-    std::srand(FRACTXBM_PINNED_TIME);
+    seed_triangle(FRACTXBM_PINNED_TIME);
     (args[1] == "fern" ? draw_fern : draw_triangle)(drawn, number(4), nullptr);
     std::string pbm = "P4\n" + args[2] + " " + args[3] + "\n";
     for (const auto& row : drawn.bits.rows) {

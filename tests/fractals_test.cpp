@@ -1,10 +1,13 @@
 #include "fractals/fractals.hpp"
+#include "fractals/triangle_numbers.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <set>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -36,30 +39,55 @@ TEST(Fern, SetsKnownPixels) {
     EXPECT_EQ(set_pixels(three), (Pixels{{513, 165}, {519, 273}, {589, 106}}));
 }
 
+#ifdef __GLIBC__
+// The fast path draws rand()'s numbers after srand(): for seeds at the ends of the range (0
+// counts as 1; from 2^31 on, the first word is negative) and scattered between, past the 310
+// numbers thrown away at seeding and the 31 words of the state.
+TEST(GlibcNumbers, AreThoseOfRandAfterSrand) {
+    constexpr unsigned kEnds[] = {0, 1, 2, 2147483647, 2147483648, 4294967295};
+    for (unsigned k = 0; k < 70; ++k) {
+        const unsigned seed = k < std::size(kEnds) ? kEnds[k] : k * 2654435761u;
+        std::srand(seed);
+        GlibcNumbers numbers(seed);
+        for (int i = 0; i < 1000; ++i) {
+            ASSERT_EQ(numbers.next(), static_cast<std::uint32_t>(std::rand())) << seed << ", " << i;
+        }
+    }
+}
+#endif
+
 // The chaos game worked out independently, in double precision, which is exact on these small
 // images for a dozen jumps: the start point from the first two numbers of rand(), x first, then
 // corners bottom-left, middle of the top edge (a real half: 3.5 for a width of 7) and
-// bottom-right, picked by rand() % 3 in that order; 2 + n numbers drawn in all.
+// bottom-right, picked by the number % 3 in that order. Drawn through each path, each seeded
+// afresh once rand() has been drawn from, the sizes in turn: each drawing takes 2 + n numbers,
+// and the next goes on from there.
 TEST(Triangle, JumpsHalfWayToTheCornersInOrder) {
-    for (const auto& [w, h] : {std::pair{7u, 5u}, std::pair{2u, 8u}, std::pair{16u, 9u}}) {
-        for (unsigned seed = 1; seed <= 20; ++seed) {
-            const std::uint32_t n = seed % 13;
-            std::srand(seed);
-            std::vector<int> r(n + 3);
-            std::generate(r.begin(), r.end(), std::rand);
-            const double corners[3][2] = {{0, h - 1.0}, {w / 2.0, 0}, {w - 1.0, h - 1.0}};
-            double x = static_cast<unsigned>(r[0]) % w, y = static_cast<unsigned>(r[1]) % h;
-            Pixels expected;
-            for (std::uint32_t i = 0; i < n; ++i) {
-                expected.emplace(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y));
-                x = (x + corners[r[i + 2] % 3][0]) / 2;
-                y = (y + corners[r[i + 2] % 3][1]) / 2;
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t> drawings[] = {
+            {7, 5, seed % 13}, {2, 8, seed % 4}, {16, 9, 12 - seed % 13}};  // w, h, n
+        seed_triangle(seed);                                                // srand(seed) too
+        std::vector<std::uint32_t> r(40);
+        std::generate(r.begin(), r.end(), std::rand);
+        for (const bool fast : {false, true}) {
+            LibraryNumbers plain(seed);
+            if (fast) {
+                seed_triangle(seed);
             }
-            std::srand(seed);
-            CBitmap bitmap(w, h, false);
-            draw_triangle(bitmap, n);
-            EXPECT_EQ(set_pixels(bitmap), expected) << w << " x " << h << ", seed " << seed;
-            EXPECT_EQ(std::rand(), r[n + 2]) << n << " iterations draw 2 + n numbers";
+            auto next = r.begin();
+            for (const auto& [w, h, n] : drawings) {
+                const double corners[3][2] = {{0, h - 1.0}, {w / 2.0, 0}, {w - 1.0, h - 1.0}};
+                double x = *next++ % w, y = *next++ % h;
+                Pixels expected;
+                for (std::uint32_t i = 0; i < n; ++i, ++next) {
+                    expected.emplace(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y));
+                    x = (x + corners[*next % 3][0]) / 2;
+                    y = (y + corners[*next % 3][1]) / 2;
+                }
+                CBitmap bitmap(w, h, false);
+                fast ? draw_triangle(bitmap, n) : draw_triangle_with(plain, bitmap, n);
+                EXPECT_EQ(set_pixels(bitmap), expected) << "seed " << seed << ", fast " << fast;
+            }
         }
     }
 }
@@ -67,22 +95,25 @@ TEST(Triangle, JumpsHalfWayToTheCornersInOrder) {
 std::vector<std::uint32_t> g_heard;
 
 // A long drawing tells its progress between chunks of 2^20 points and at its end; the triangle
-// still draws exactly 2 + n numbers from rand() across the chunks.
+// still draws exactly 2 + n numbers across the chunks: the next drawing, one point on a row of
+// 2^20 pixels, starts from the number after them.
 TEST(Progress, HeardBetweenChunksAndAtTheEnd) {
     constexpr std::uint32_t n = (1u << 21) + 5;
     std::srand(7);
     for (std::uint32_t i = 0; i < n + 2; ++i) {
         std::rand();
     }
-    const int after_triangle = std::rand();
-    for (const auto draw : {draw_triangle, draw_fern}) {
+    const auto after_triangle = static_cast<std::uint32_t>(std::rand());
+    for (const auto draw : {draw_fern, draw_triangle}) {
         g_heard.clear();
-        std::srand(7);
+        seed_triangle(7);
         CBitmap bitmap(64, 64, false);
         draw(bitmap, n, [](std::uint32_t plotted) { g_heard.push_back(plotted); });
         EXPECT_EQ(g_heard, (std::vector<std::uint32_t>{1u << 20, 1u << 21, n}));
-        EXPECT_TRUE(draw == draw_fern || std::rand() == after_triangle);
     }
+    CBitmap wide(1u << 20, 1, false);
+    draw_triangle(wide, 1);
+    EXPECT_EQ(set_pixels(wide), (Pixels{{after_triangle % (1u << 20), 0}}));
 }
 
 }  // namespace

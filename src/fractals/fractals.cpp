@@ -1,6 +1,7 @@
 #include "fractals.hpp"
 
 #include "fern_maps.hpp"
+#include "triangle_numbers.hpp"
 
 #include <algorithm>
 #include <array>
@@ -18,7 +19,26 @@ std::pair<float, float> middle(std::pair<float, float> a, std::pair<float, float
     return {(a.first + b.first) / 2, (a.second + b.second) / 2};
 }
 
-void draw_triangle(CBitmap& bitmap, std::uint32_t iterations, PlotProgress progress) {
+namespace {
+
+// The triangle's numbers, seeded by seed_triangle and moved on by each drawing, as rand()'s own
+// state would be.
+TriangleNumbers g_triangle_numbers(1);
+
+}  // namespace
+
+void seed_triangle(unsigned seed) {
+    // Seeded whichever path draws, as the run always seeded it.
+    std::srand(seed);
+    g_triangle_numbers = TriangleNumbers(seed);
+}
+
+template <class Numbers>
+void draw_triangle_with(Numbers& numbers, CBitmap& bitmap, std::uint32_t iterations,
+                        PlotProgress progress) {
+    // A copy of the generator that no pixel store can alias, so that its state is not reloaded
+    // after each one.
+    Numbers local = numbers;
     const std::uint32_t w = bitmap.width;
     const std::uint32_t h = bitmap.height;
     const std::array<std::pair<float, float>, 3> corners = {{
@@ -26,9 +46,9 @@ void draw_triangle(CBitmap& bitmap, std::uint32_t iterations, PlotProgress progr
         {static_cast<float>(w) / 2, 0.0f},
         {static_cast<float>(w - 1), static_cast<float>(h - 1)},
     }};
-    // x is drawn before y: the order of the two rand() calls is part of the picture.
-    const auto start_x = static_cast<std::uint32_t>(std::rand()) % w;
-    const auto start_y = static_cast<std::uint32_t>(std::rand()) % h;
+    // x is drawn before y: the order of the two numbers is part of the picture.
+    const std::uint32_t start_x = local.next() % w;
+    const std::uint32_t start_y = local.next() % h;
     std::pair<float, float> point{static_cast<float>(start_x), static_cast<float>(start_y)};
     // Counted down: the loop then ends on the decrement's own flags, one instruction fewer per
     // point in a loop of about thirty.
@@ -38,13 +58,22 @@ void draw_triangle(CBitmap& bitmap, std::uint32_t iterations, PlotProgress progr
         for (std::uint32_t i = chunk; i > 0; --i) {
             bitmap.set_pixel(static_cast<std::uint32_t>(point.first),
                              static_cast<std::uint32_t>(point.second));
-            const auto corner = static_cast<std::uint32_t>(std::rand()) % 3;
-            point = middle(point, corners[corner]);
+            point = middle(point, corners[local.next() % 3]);
         }
         if (progress != nullptr) {
             progress(iterations - left);
         }
     }
+    numbers = local;
+}
+
+template void draw_triangle_with(LibraryNumbers&, CBitmap&, std::uint32_t, PlotProgress);
+#ifdef __GLIBC__
+template void draw_triangle_with(GlibcNumbers&, CBitmap&, std::uint32_t, PlotProgress);
+#endif
+
+void draw_triangle(CBitmap& bitmap, std::uint32_t iterations, PlotProgress progress) {
+    draw_triangle_with(g_triangle_numbers, bitmap, iterations, progress);
 }
 
 namespace {
