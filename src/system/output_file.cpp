@@ -127,6 +127,15 @@ bool rewrites_in_place(int fd) {
     return type == EXT4_SUPER_MAGIC || type == TMPFS_MAGIC;
 }
 
+// Whether the file is mounted on its name (a bind mount of a single file, as containers use):
+// its name then cannot be given to another file.
+bool mounted_on(int fd) {
+    struct statx info {};
+    return ::statx(fd, "", AT_EMPTY_PATH, 0, &info) == 0 &&
+           (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
+           (info.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+}
+
 bool write_all(void* context, const char* data, std::size_t size) {
     const int fd = *static_cast<const int*>(context);
     while (size > 0) {
@@ -163,7 +172,8 @@ Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
 
 bool Descriptor::close() {
     const int fd = std::exchange(fd_, -1);
-    return fd < 0 || ::close(fd) == 0;
+    // Linux closes the file even when a signal cuts the call short.
+    return fd < 0 || ::close(fd) == 0 || errno == EINTR;
 }
 
 std::optional<std::string> where_file_lives(const std::string& file_name) {
@@ -238,7 +248,9 @@ OutputFile::Opened OutputFile::open_named() {
         if (::stat(name_.c_str(), &named) != 0 || !same_file(named, target_info_)) {
             return Opened::again;
         }
-        ::fstat(target_.get(), &target_info_);
+        if (::fstat(target_.get(), &target_info_) != 0) {
+            return Opened::no;
+        }
     }
     way_ = replaceable() && make_file(0600) ? Way::replace : Way::in_place;
     if (way_ == Way::replace && !take_on_old_identity()) {
@@ -254,7 +266,7 @@ bool OutputFile::replaceable() {
     const auto real = where_file_lives(name_);
     struct stat there {};
     struct stat folder {};
-    if (target_info_.st_nlink > 1 || !real || !open_folder(*real) ||
+    if (target_info_.st_nlink > 1 || mounted_on(target_.get()) || !real || !open_folder(*real) ||
         ::fstatat(folder_.get(), base_.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
         !same_file(there, target_info_) || ::fstat(folder_.get(), &folder) != 0) {
         return false;
@@ -274,7 +286,11 @@ bool OutputFile::open_folder(const std::string& real) {
         errno = EISDIR;
         return false;
     }
-    folder_ = Descriptor(::open(folder_of(real).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const std::string folder = folder_of(real);
+    folder_ = Descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder_.get() < 0 && errno == EACCES) {
+        folder_ = Descriptor(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
     return folder_.get() >= 0;
 }
 
@@ -340,9 +356,10 @@ bool OutputFile::prepare(std::uint64_t length) {
     if (rlimit fsize{}; ::getrlimit(RLIMIT_FSIZE, &fsize) == 0 && fsize.rlim_cur != RLIM_INFINITY) {
         limit = fsize.rlim_cur;
     }
-    // FAT, which reports 32 bits, holds files of up to 4 GiB - 1.
-    if (const long bits = ::fpathconf(fd, _PC_FILESIZEBITS); bits > 0 && bits < 64) {
-        limit = std::min(limit, (std::uint64_t{1} << bits) - 1);
+    // FAT holds files of up to 4 GiB - 1; other file systems say so when asked to reserve.
+    if (struct statfs info{};
+        ::fstatfs(fd, &info) == 0 && static_cast<std::uint32_t>(info.f_type) == MSDOS_SUPER_MAGIC) {
+        limit = std::min(limit, std::uint64_t{UINT32_MAX});
     }
     const std::string too_long =
         "ERREUR: Limite de taille de fichier depassee pour le fichier \"" + name_ + "\"";
@@ -438,7 +455,10 @@ bool OutputFile::finish(bool keep) {
 // Puts the whole new file in the name's place at once. Its data reach the disk first, so that
 // even a machine that stops shows the old file or the new one, never a name over lost blocks.
 bool OutputFile::settle() {
-    if (retried([this] { return ::fsync(new_file_.get()); }) != 0) {
+    // Writing takes a set-user-ID bit or a file capability off a file: given back only now.
+    const bool replaces_old = target_.get() >= 0;
+    if ((replaces_old && !take_on_old_identity()) ||
+        retried([this] { return ::fsync(new_file_.get()); }) != 0) {
         return false;
     }
     const EndingSignalsHeld held;
@@ -461,6 +481,9 @@ bool OutputFile::settle() {
         return false;
     }
     forget_hidden_name();
+    // The new name itself reaches the disk, so that a machine that stops now keeps the picture.
+    // A folder the run may not read cannot be made durable; the picture is whole either way.
+    ::fsync(folder_.get());
     return true;
 }
 
