@@ -112,6 +112,13 @@ big=$("$runtimes" "$big_rounds" \
 echo "$big"
 
 echo
+echo "== A triangle of 200000000 points, where the random numbers take most of the time, $long_rounds rounds"
+dense=$("$runtimes" "$long_rounds" \
+  "old triangle: $old old-dense.xbm triangle 4096 4096 200000000" \
+  "new triangle: $exe dense.xbm triangle 4096 4096 200000000")
+echo "$dense"
+
+echo
 echo "== A picture one pixel wide, where the rows' table outweighs the rows, $big_rounds rounds"
 tall=$("$runtimes" "$big_rounds" \
   "old fern: $old old-tall.xbm fern 1 4000000 1" \
@@ -153,6 +160,8 @@ printf '%-52s %18s\n' "fern 16384 16384 / pbmtoxbm" "$(both "$big" "pbmtoxbm sam
 printf '%-52s %18s\n' "fern 16384 16384 / floor writing the same bytes" "$(both "$big" floor fern)"
 printf '%-52s %18s\n' "peak memory of fern 16384 16384 1 / 32 MiB" \
   "$(ratio "$(field "$peak" "old fern" peak_kib)" 32768) / $(ratio "$(field "$peak" "new fern" peak_kib)" 32768)"
+printf '%-52s %18s\n' "triangle 4096 4096 200000000, time / old's" \
+  "1.00 / $(ratio "$(field "$dense" "new triangle" median_ms)" "$(field "$dense" "old triangle" median_ms)")"
 printf '%-52s %18s\n' "fern 1 4000000 1, time / old's" \
   "1.00 / $(ratio "$(field "$tall" "new fern" median_ms)" "$(field "$tall" "old fern" median_ms)")"
 printf '%-52s %18s\n' "fern 1 4000000 1, peak memory / old's" \
