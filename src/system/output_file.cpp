@@ -57,6 +57,18 @@ bool may_follow(const std::string& link, const struct stat& link_info) {
            link_info.st_uid == folder.st_uid;
 }
 
+// The kernel's guard of shared sticky folders for a file opened so as to be created if missing
+// (protected_regular, protected_fifos), which an open that never creates does not get: a file
+// or FIFO in a sticky folder that anyone may write in, owned neither by this process nor by the
+// folder's owner, was planted there by another user, to be read or to hold the run.
+bool planted(const std::string& real, const struct stat& file) {
+    struct stat folder {};
+    return (S_ISREG(file.st_mode) || S_ISFIFO(file.st_mode)) &&
+           ::stat(folder_of(real).c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 &&
+           (folder.st_mode & S_IWOTH) != 0 && file.st_uid != ::geteuid() &&
+           file.st_uid != folder.st_uid;
+}
+
 // The names of the extended attributes of `fd`, each ended by a NUL; empty where the file
 // system has none. Nothing when they cannot be read.
 std::optional<std::vector<char>> attribute_names(int fd) {
@@ -235,7 +247,8 @@ OutputFile::Opened OutputFile::open_named() {
         way_ = Way::replace;
         return real && open_folder(*real) && make_file(0666) ? Opened::yes : Opened::no;
     }
-    if (::fstat(target_.get(), &target_info_) != 0) {
+    if (::fstat(target_.get(), &target_info_) != 0 ||
+        planted(where_file_lives(name_).value_or(name_), target_info_)) {
         return Opened::no;
     }
     if (!S_ISREG(target_info_.st_mode)) {
