@@ -170,12 +170,8 @@ std::optional<std::uint64_t> available_memory(const MemorySources& sources) {
 bool kept_in_memory(const std::string& file_name) {
     const std::string path = where_file_lives(file_name).value_or(file_name);
     // A new file would be made in the folder of its path.
-    const std::size_t slash = path.find_last_of('/');
     struct statfs info {};
-    if (::statfs(path.c_str(), &info) != 0 && ::statfs(slash == std::string::npos ? "."
-                                                       : slash == 0               ? "/"
-                                                                    : path.substr(0, slash).c_str(),
-                                                       &info) != 0) {
+    if (::statfs(path.c_str(), &info) != 0 && ::statfs(folder_of(path).c_str(), &info) != 0) {
         return false;
     }
     // Compared as the 32-bit numbers they are, whatever the width of f_type.

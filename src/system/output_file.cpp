@@ -43,11 +43,6 @@ bool same_file(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-std::string folder_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The kernel's guard of shared sticky folders (protected_symlinks): a link in a sticky folder
 // that anyone may write in is followed only by its owner, or when the folder's owner made it.
 bool may_follow(const std::string& link, const struct stat& link_info) {
@@ -186,6 +181,11 @@ bool Descriptor::close() {
     const int fd = std::exchange(fd_, -1);
     // Linux closes the file even when a signal cuts the call short.
     return fd < 0 || ::close(fd) == 0 || errno == EINTR;
+}
+
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::optional<std::string> where_file_lives(const std::string& file_name) {

@@ -21,6 +21,9 @@ inline constexpr std::size_t kTextBlockSize = std::size_t{1} << 16;
 // folder such as /tmp, planted by another user.
 std::optional<std::string> where_file_lives(const std::string& file_name);
 
+// The folder that a file at `path` is in, or would be made in: "." for a bare name.
+std::string folder_of(const std::string& path);
+
 // An open file, closed when it goes.
 class Descriptor {
   public:
