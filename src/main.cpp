@@ -88,7 +88,8 @@ void draw(CBitmap& bitmap, const Options& options) {
 // meant for standard error would land in it.
 void open_standard_streams() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (::fcntl(fd, F_GETFD) == -1 && ::open("/dev/null", O_RDWR) == -1) {
+        // Read-only, so that writing there fails as it would have on the closed descriptor.
+        if (::fcntl(fd, F_GETFD) == -1 && ::open("/dev/null", O_RDONLY) == -1) {
             std::_Exit(EXIT_FAILURE);  // nowhere even to say so
         }
     }

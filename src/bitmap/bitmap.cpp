@@ -101,11 +101,11 @@ class TextBuilder {
         : buffer_(block.data()), size_(block.size()), sink_(sink), context_(context) {}
 
     void put(std::string_view piece) {
-        std::memcpy(make_space(piece.size()), piece.data(), piece.size());
+        std::memcpy(claim(piece.size()), piece.data(), piece.size());
         used_ += piece.size();
     }
     void put_decimal(std::uint32_t value) {
-        char* const out = make_space(10);
+        char* const out = claim(10);
         advance_to(std::to_chars(out, out + 10, value).ptr);
     }
 
@@ -117,7 +117,7 @@ class TextBuilder {
             return;
         }
         put_cells(row.first(row.size() - 1));
-        char* const out = make_space(kCell);
+        char* const out = claim(kCell);
         std::memcpy(out, kStamps[row.back()].data(), 4);
         std::memcpy(out + 4, ending, 2);
         used_ += kCell;
@@ -134,9 +134,9 @@ class TextBuilder {
     bool ok() const { return ok_; }
 
   private:
-    // Space in the block for `n` more bytes, plus the padding of one stamp; flushes it first if
-    // need be.
-    char* make_space(std::size_t n) {
+    // Claims `n` more bytes of the block, plus the padding of one stamp, flushing the block
+    // first when they do not fit; returns where they start.
+    char* claim(std::size_t n) {
         if (size_ - used_ < n + kPadding) {
             flush();
         }

@@ -79,8 +79,9 @@ std::optional<std::vector<char>> attribute_names(int fd) {
             names.resize(static_cast<std::size_t>(got));
             return names;
         }
+        // ERANGE: one was added meanwhile, ask again.
         if (errno != ERANGE) {
-            return std::nullopt;  // ERANGE: one was added meanwhile, ask again
+            return std::nullopt;
         }
     }
 }
@@ -391,26 +392,25 @@ bool OutputFile::prepare(std::uint64_t length) {
     if (way_ == Way::in_place && rewrites_in_place(fd)) {
         available += static_cast<std::uint64_t>(target_info_.st_blocks) * 512;
     }
-    bool enough = needed <= available;
-    if (enough) {
-        // Reserved, so that another writer cannot take the space before the text does. A new
-        // file takes it whole, given back by its removal should the run fail; an old one is
-        // not grown past its content.
-        const int mode = way_ == Way::replace ? 0 : FALLOC_FL_KEEP_SIZE;
-        if (retried([&] { return ::fallocate(fd, mode, 0, static_cast<off_t>(length)); }) != 0) {
-            if (errno == EFBIG) {
-                report(too_long + " : " + std::to_string(length) + " octets requis" + cause(EFBIG));
-                return false;
-            }
-            // Where the file system cannot reserve (EOPNOTSUPP), the check above is all there is.
-            enough = errno != ENOSPC && errno != EDQUOT;
+    const std::string no_space = "ERREUR: Espace insuffisant pour le fichier \"" + name_ + "\"";
+    if (needed > available) {
+        report(no_space + figures(needed, available, "disponibles"));
+        return false;
+    }
+    // Reserved, so that another writer cannot take the space before the text does. A new file
+    // takes it whole, given back by its removal should the run fail; an old one is not grown
+    // past its content. A refusal here knows better than the free space: a quota, say.
+    const int mode = way_ == Way::replace ? 0 : FALLOC_FL_KEEP_SIZE;
+    if (retried([&] { return ::fallocate(fd, mode, 0, static_cast<off_t>(length)); }) != 0) {
+        const int error = errno;
+        if (error == EFBIG || error == ENOSPC || error == EDQUOT) {
+            report((error == EFBIG ? too_long + required(length) : no_space + required(needed)) +
+                   cause(error));
+            return false;
         }
+        // Where the file system cannot reserve (EOPNOTSUPP), the check above is all there is.
     }
-    if (!enough) {
-        report("ERREUR: Espace insuffisant pour le fichier \"" + name_ + "\"" +
-               figures(needed, available, "disponibles"));
-    }
-    return enough;
+    return true;
 }
 
 bool OutputFile::write(const CBitmap& bitmap, std::span<char> block) {
@@ -445,6 +445,11 @@ bool OutputFile::finish(bool keep) {
         kept = kept && (way_ == Way::stream ||
                         ::ftruncate(target_.get(), static_cast<off_t>(length_)) == 0);
         error = errno;
+        if (kept && way_ == Way::in_place) {
+            // Writing took a set-user-ID or set-group-ID bit off; its owner may put it back.
+            [[maybe_unused]] const int restored =
+                ::fchmod(target_.get(), target_info_.st_mode & 07777);
+        }
         if (!kept && way_ == Way::in_place) {
             // The space reserved past what got into the file goes back to the file system:
             // cutting a file to its own length frees what lies beyond its end.
@@ -476,6 +481,7 @@ bool OutputFile::settle() {
     }
     const EndingSignalsHeld held;
     if (unnamed_) {
+        clean_up_on_ending_signals(g_remove_hidden);
         const std::string self = "/proc/self/fd/" + std::to_string(new_file_.get());
         for (int attempt = 0; attempt < 100 && hidden_name_.empty(); ++attempt) {
             const std::string hidden = hidden_name(attempt);

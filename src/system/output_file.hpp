@@ -16,9 +16,9 @@
 inline constexpr std::size_t kTextBlockSize = std::size_t{1} << 16;
 
 // Where the file that `file_name` names is, or would be created: the end of its chain of
-// symbolic links, dangling or not; the name itself when it is no link. Nothing when a link on
-// the way is one that the kernel refuses to follow for this process: a link in a shared sticky
-// folder such as /tmp, planted by another user.
+// symbolic links, dangling or not; the name itself when it is no link. Nothing when a link of
+// that chain is one that the kernel refuses to follow for this process: a link in a shared
+// sticky folder such as /tmp, planted by another user.
 std::optional<std::string> where_file_lives(const std::string& file_name);
 
 // The folder that a file at `path` is in, or would be made in: "." for a bare name.
@@ -59,11 +59,12 @@ class Descriptor {
 //          limit or the largest file the file system holds, or beyond its free space. The space
 //          is reserved where the file system can.
 // write    streams the text.
-// finish   is the only step that renames, cuts, closes or removes: keep puts the new file in
-//          the name's place (made durable first) or cuts the rewritten one to its length;
-//          discard removes the new file. A run that ends any other way discards: on a failure,
-//          an exception, or a signal (the kernel drops a file with no name by itself, even on
-//          SIGKILL).
+// finish   is the only step that renames or cuts, and the only one that closes or removes
+//          what the others opened but a new file that open itself drops when it cannot take
+//          the old one's identity: keep puts the new file in the name's place (made durable
+//          first) or cuts the rewritten one to its length; discard removes the new file. A run
+//          that ends any other way discards: on a failure, an exception, or a signal (the
+//          kernel drops a file with no name by itself, even on SIGKILL).
 class OutputFile {
   public:
     enum class Way { stream, replace, in_place };

@@ -14,13 +14,15 @@ std::string at_a_glance(std::uint64_t count) {
     if (count < 1000) {
         return {};
     }
+    // The unit in which the count, once rounded, stays below 1000: 999999 is "1,0 Mo".
     std::size_t unit = 0;
     std::uint64_t scale = 1000;
-    while (unit + 1 < std::size(kUnits) && count / scale >= 1000) {
+    while (unit + 1 < std::size(kUnits) && (count + scale / 2) / scale >= 1000) {
         scale *= 1000;
         ++unit;
     }
-    // Tenths below 10, rounded to the nearest: 2956 -> "3,0 ko", 12001280 -> "12 Mo".
+    // Tenths below 10, each figure rounded once to the nearest: 2956 -> "3,0 ko",
+    // 14450 -> "14 ko", 12001280 -> "12 Mo".
     const std::uint64_t tenths = (count * 10 + scale / 2) / scale;
     char figure[32];
     if (tenths < 100) {
@@ -29,7 +31,7 @@ std::string at_a_glance(std::uint64_t count) {
                       static_cast<unsigned long long>(tenths % 10), kUnits[unit]);
     } else {
         std::snprintf(figure, sizeof figure, " (%llu %s)",
-                      static_cast<unsigned long long>((tenths + 5) / 10), kUnits[unit]);
+                      static_cast<unsigned long long>((count + scale / 2) / scale), kUnits[unit]);
     }
     return figure;
 }
@@ -44,9 +46,13 @@ void report(std::string_view line) {
     std::fflush(stderr);
 }
 
-std::string figures(std::uint64_t needed, std::uint64_t available, std::string_view unit) {
-    return " : " + std::to_string(needed) + " octets requis" + at_a_glance(needed) + ", " +
-           std::to_string(available) + " " + std::string(unit) + at_a_glance(available);
+std::string required(std::uint64_t needed) {
+    return " : " + std::to_string(needed) + " octets requis" + at_a_glance(needed);
+}
+
+std::string figures(std::uint64_t needed, std::uint64_t available, std::string_view word) {
+    return required(needed) + ", " + std::to_string(available) + " " + std::string(word) +
+           at_a_glance(available);
 }
 
 std::string cause(int error) {

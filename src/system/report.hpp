@@ -9,9 +9,13 @@
 // begins "ERREUR: ".
 void report(std::string_view line);
 
-// " : N octets requis (X Mo), M <unit> (Y Mo)", the figures that end a refusal for want of
-// space or memory, each also in the unit that a person reads at a glance.
-std::string figures(std::uint64_t needed, std::uint64_t available, std::string_view unit);
+// " : N octets requis (X Mo)", what a refusal needed, also in the unit that a person reads at a
+// glance.
+std::string required(std::uint64_t needed);
+
+// required(needed), then ", M <word> (Y Mo)": the figures that end a refusal for want of space
+// or memory, `word` saying what M is ("disponibles", "permis").
+std::string figures(std::uint64_t needed, std::uint64_t available, std::string_view word);
 
 // " : " and the C library's words for `error`: the cause that ends the line of a failure that
 // the system reported.
