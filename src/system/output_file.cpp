@@ -123,16 +123,24 @@ bool copy_attributes(int from, int to) {
     return true;
 }
 
-// Whether writing over a file's blocks reuses them. On a copy-on-write file system (btrfs, or
-// XFS with a file that shares its blocks) every block written takes a new one; only those known
-// to write in place count an old file's blocks as space for its rewrite.
-bool rewrites_in_place(int fd) {
+// The type of the file system that `fd` is on, as the 32-bit number it is whatever the width
+// of f_type; 0 when it cannot tell.
+std::uint32_t file_system_type(int fd) {
     struct statfs info {};
-    if (::fstatfs(fd, &info) != 0) {
-        return false;
-    }
-    const auto type = static_cast<std::uint32_t>(info.f_type);
+    return ::fstatfs(fd, &info) == 0 ? static_cast<std::uint32_t>(info.f_type) : 0;
+}
+
+// Whether writing over a file's blocks on a file system of this type reuses them. On a
+// copy-on-write file system (btrfs, or XFS with a file that shares its blocks) every block
+// written takes a new one; only those known to write in place count an old file's blocks as
+// space for its rewrite.
+bool rewrites_in_place(std::uint32_t type) {
     return type == EXT4_SUPER_MAGIC || type == TMPFS_MAGIC;
+}
+
+// The name by which the kernel lets a file with no name of its own be linked into a folder.
+std::string proc_path(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
 }
 
 // Whether the file is mounted on its name (a bind mount of a single file, as containers use):
@@ -248,8 +256,8 @@ OutputFile::Opened OutputFile::open_named() {
         way_ = Way::replace;
         return real && open_folder(*real) && make_file(0666) ? Opened::yes : Opened::no;
     }
-    if (::fstat(target_.get(), &target_info_) != 0 ||
-        planted(where_file_lives(name_).value_or(name_), target_info_)) {
+    const auto real = where_file_lives(name_);
+    if (::fstat(target_.get(), &target_info_) != 0 || planted(real.value_or(name_), target_info_)) {
         return Opened::no;
     }
     if (!S_ISREG(target_info_.st_mode)) {
@@ -266,7 +274,7 @@ OutputFile::Opened OutputFile::open_named() {
             return Opened::no;
         }
     }
-    way_ = replaceable() && make_file(0600) ? Way::replace : Way::in_place;
+    way_ = replaceable(real) && make_file(0600) ? Way::replace : Way::in_place;
     if (way_ == Way::replace && !take_on_old_identity()) {
         drop_new_file();
         way_ = Way::in_place;
@@ -276,8 +284,7 @@ OutputFile::Opened OutputFile::open_named() {
 
 // Whether a new file in the real file's folder can take its place and be what it was: not
 // while another name leads to the old one, nor where the run may not replace it.
-bool OutputFile::replaceable() {
-    const auto real = where_file_lives(name_);
+bool OutputFile::replaceable(const std::optional<std::string>& real) {
     struct stat there {};
     struct stat folder {};
     if (target_info_.st_nlink > 1 || mounted_on(target_.get()) || !real || !open_folder(*real) ||
@@ -314,22 +321,31 @@ bool OutputFile::make_file(mode_t mode) {
     new_file_ = Descriptor(::openat(folder_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
     if (new_file_.get() >= 0) {
         // Naming it later goes through /proc, which a container may lack.
-        if (::access(("/proc/self/fd/" + std::to_string(new_file_.get())).c_str(), F_OK) == 0) {
-            unnamed_ = true;
+        if (::access(proc_path(new_file_.get()).c_str(), F_OK) == 0) {
             return true;
         }
         new_file_.close();
     } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         return false;  // the folder refuses: no access, read-only, full
     }
-    unnamed_ = false;
+    const EndingSignalsHeld held;
+    return take_hidden_name([this, mode](const char* hidden) {
+        new_file_ = Descriptor(
+            ::openat(folder_.get(), hidden, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        return new_file_.get() >= 0;
+    });
+}
+
+// Gives the new file the first hidden name that `make` can make (false with EEXIST: taken),
+// and lists it for the signal handler, to be removed should the run end before the rename. The
+// ending signals are held meanwhile by the caller.
+template <typename Make>
+bool OutputFile::take_hidden_name(Make make) {
     clean_up_on_ending_signals(g_remove_hidden);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        hidden_name_ = hidden_name(attempt);
-        const EndingSignalsHeld held;
-        new_file_ = Descriptor(::openat(folder_.get(), hidden_name_.c_str(),
-                                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-        if (new_file_.get() >= 0) {
+        std::string hidden = hidden_name(attempt);
+        if (make(hidden.c_str())) {
+            hidden_name_ = std::move(hidden);
             g_hidden_folder = folder_.get();
             g_hidden_name = hidden_name_.c_str();
             return true;
@@ -338,7 +354,6 @@ bool OutputFile::make_file(mode_t mode) {
             break;
         }
     }
-    hidden_name_.clear();
     return false;
 }
 
@@ -371,8 +386,8 @@ bool OutputFile::prepare(std::uint64_t length) {
         limit = fsize.rlim_cur;
     }
     // FAT holds files of up to 4 GiB - 1; other file systems say so when asked to reserve.
-    if (struct statfs info{};
-        ::fstatfs(fd, &info) == 0 && static_cast<std::uint32_t>(info.f_type) == MSDOS_SUPER_MAGIC) {
+    const std::uint32_t type = file_system_type(fd);
+    if (type == MSDOS_SUPER_MAGIC) {
         limit = std::min(limit, std::uint64_t{UINT32_MAX});
     }
     const std::string too_long =
@@ -389,7 +404,7 @@ bool OutputFile::prepare(std::uint64_t length) {
     // a rewrite in place reuses the old blocks where the file system writes over them.
     const std::uint64_t needed = (length + space.f_frsize - 1) / space.f_frsize * space.f_frsize;
     std::uint64_t available = std::uint64_t{space.f_bavail} * space.f_frsize;
-    if (way_ == Way::in_place && rewrites_in_place(fd)) {
+    if (way_ == Way::in_place && rewrites_in_place(type)) {
         available += static_cast<std::uint64_t>(target_info_.st_blocks) * 512;
     }
     const std::string no_space = "ERREUR: Espace insuffisant pour le fichier \"" + name_ + "\"";
@@ -445,12 +460,11 @@ bool OutputFile::finish(bool keep) {
         kept = kept && (way_ == Way::stream ||
                         ::ftruncate(target_.get(), static_cast<off_t>(length_)) == 0);
         error = errno;
-        if (kept && way_ == Way::in_place) {
+        if (way_ == Way::in_place && kept) {
             // Writing took a set-user-ID or set-group-ID bit off; its owner may put it back.
             [[maybe_unused]] const int restored =
                 ::fchmod(target_.get(), target_info_.st_mode & 07777);
-        }
-        if (!kept && way_ == Way::in_place) {
+        } else if (way_ == Way::in_place) {
             // The space reserved past what got into the file goes back to the file system:
             // cutting a file to its own length frees what lies beyond its end.
             struct stat now {};
@@ -480,22 +494,12 @@ bool OutputFile::settle() {
         return false;
     }
     const EndingSignalsHeld held;
-    if (unnamed_) {
-        clean_up_on_ending_signals(g_remove_hidden);
-        const std::string self = "/proc/self/fd/" + std::to_string(new_file_.get());
-        for (int attempt = 0; attempt < 100 && hidden_name_.empty(); ++attempt) {
-            const std::string hidden = hidden_name(attempt);
-            if (::linkat(AT_FDCWD, self.c_str(), folder_.get(), hidden.c_str(),
-                         AT_SYMLINK_FOLLOW) == 0) {
-                hidden_name_ = hidden;
-                g_hidden_folder = folder_.get();
-                g_hidden_name = hidden_name_.c_str();
-            } else if (errno != EEXIST) {
-                return false;
-            }
-        }
-    }
-    if (hidden_name_.empty() || !new_file_.close() ||
+    // A file with no name yet gets its hidden one now, to be renamed at once.
+    const auto link = [this](const char* hidden) {
+        return ::linkat(AT_FDCWD, proc_path(new_file_.get()).c_str(), folder_.get(), hidden,
+                        AT_SYMLINK_FOLLOW) == 0;
+    };
+    if ((hidden_name_.empty() && !take_hidden_name(link)) || !new_file_.close() ||
         ::renameat(folder_.get(), hidden_name_.c_str(), folder_.get(), base_.c_str()) != 0) {
         return false;
     }

@@ -85,12 +85,14 @@ class OutputFile {
   private:
     enum class Opened { yes, no, again };
     Opened open_named();
-    bool replaceable();
+    bool replaceable(const std::optional<std::string>& real);
     bool open_folder(const std::string& real);
     bool make_file(mode_t mode);
     bool take_on_old_identity();
     bool settle();
     std::string hidden_name(int attempt) const;
+    template <typename Make>
+    bool take_hidden_name(Make make);
     void drop_new_file();
     std::string cannot_write() const;
     void forget_hidden_name();
@@ -105,8 +107,8 @@ class OutputFile {
     // The real file's folder and its name there, and the new file that replaces it.
     Descriptor folder_;
     std::string base_;
+    // The new file, and its hidden name where it has one; none while it has no name at all.
     Descriptor new_file_;
-    bool unnamed_ = false;
     std::string hidden_name_;
 };
 
