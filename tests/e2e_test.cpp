@@ -7,12 +7,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -87,40 +85,27 @@ std::string redrawn(const std::vector<std::string>& args) {
     return pbm;
 }
 
-// Longer than any text a run writes over it here, so that a file not truncated shows.
-const std::string kPrecious(1000, '#');
-
-// Each run has a folder of its own, holding keep.xbm and an empty a_directory/.
-class Runs : public testing::TestWithParam<std::string> {
-  protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("fractxbm_" + std::to_string(::getpid()));
-        fs::create_directories(dir_ / "a_directory");
-        std::ofstream(dir_ / "keep.xbm") << kPrecious;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    fs::path dir_;
-};
-
 std::vector<std::string> read_lines() {
     std::vector<std::string> lines;
     std::ifstream file(FRACTXBM_TEST_DATA "/runs.txt");
     for (std::string line; std::getline(file, line);) {
-        if (!line.empty() && !line.starts_with('#')) {
+        if (!line.empty() && (!line.starts_with('#') || line.starts_with("## "))) {
             lines.push_back(line);
         }
     }
     return lines;
 }
 
-// The command, and the columns after its line's last four bars, without their spaces.
-std::array<std::string, 5> columns(const std::string& line) {
-    std::array<std::string, 5> field;
-    field[0] = line;
-    for (std::size_t i = 4; i > 0; --i) {
-        const std::size_t bar = field[0].rfind('|');
-        field[i] = field[0].substr(bar + 1);
-        field[0].erase(bar);
+// A line's name, command and the columns after its last four bars, without their spaces.
+std::array<std::string, 6> columns(const std::string& line) {
+    std::array<std::string, 6> field;
+    const std::size_t first = line.find('|');
+    field[0] = line.substr(0, first);
+    field[1] = line.substr(first + 1);
+    for (std::size_t i = 5; i > 1; --i) {
+        const std::size_t bar = field[1].rfind('|');
+        field[i] = field[1].substr(bar + 1);
+        field[1].erase(bar);
     }
     for (std::string& column : field) {
         column.erase(column.find_last_not_of(' ') + 1);
@@ -129,9 +114,32 @@ std::array<std::string, 5> columns(const std::string& line) {
     return field;
 }
 
-TEST_P(Runs, StatusOutputsAndFiles) {
-    const std::array<std::string, 5> field = columns(GetParam());
-    const std::string &command = field[0], &out = field[2], &err = field[3];
+// Longer than any text a run writes over it here, so that a file not truncated shows.
+const std::string kPrecious(1000, '#');
+
+// One line of the table, run in a folder of its own that holds keep.xbm and an empty
+// a_directory/.
+class Run : public testing::Test {
+  public:
+    explicit Run(std::array<std::string, 6> field) : field_(std::move(field)) {}
+
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("fractxbm_" + std::to_string(::getpid()));
+        fs::create_directories(dir_ / "a_directory");
+        std::ofstream(dir_ / "keep.xbm") << kPrecious;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    void TestBody() override;
+
+  private:
+    std::array<std::string, 6> field_;
+    fs::path dir_;
+};
+
+void Run::TestBody() {
+    const std::string &command = field_[1], &out = field_[3], &err = field_[4];
+    SCOPED_TRACE(command);
     if (FRACTXBM_SANITIZED &&
         std::regex_search(command, std::regex("ulimit -[sv]|unshare|strace"))) {
         GTEST_SKIP() << "the sanitizers need more stack and address space, /proc, and writes and "
@@ -142,7 +150,7 @@ TEST_P(Runs, StatusOutputsAndFiles) {
     if (o.status == 127 && std::getenv("CI") == nullptr) {
         GTEST_SKIP() << "a command of the line is missing (netpbm?): " << o.err;
     }
-    EXPECT_EQ(o.status, std::stoi(field[1]));
+    EXPECT_EQ(o.status, std::stoi(field_[2]));
     const std::string box = slurp(FRACTXBM_TEST_DATA "/help.txt");
     EXPECT_EQ(o.out, out == "help"    ? box
                      : out == "usage" ? box + slurp(FRACTXBM_TEST_DATA "/usage.txt")
@@ -151,7 +159,7 @@ TEST_P(Runs, StatusOutputsAndFiles) {
                                       : out + "\n");
     EXPECT_EQ(o.err, err.empty() ? "" : err + "\n");
     const std::string target = args.empty() ? "" : args[0];
-    const std::size_t size = std::stoul(field[4]);
+    const std::size_t size = std::stoul(field_[5]);
     EXPECT_TRUE((target == "keep.xbm" && size != 0) || slurp(dir_ / "keep.xbm") == kPrecious);
     if (size == 0) {
         EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 2) << "a new file is left";
@@ -160,27 +168,20 @@ TEST_P(Runs, StatusOutputsAndFiles) {
     }
 }
 
-// A run is named by its command, each stretch of other characters than letters and digits
-// becoming one underscore; a name already taken (--help and ./--help) gets a number after it.
-std::string run_name(const testing::TestParamInfo<std::string>& line) {
-    static std::map<std::string, int> taken;
-    const std::string command = columns(line.param)[0];
-    std::string name;
-    for (const char c : command) {
-        if (std::isalnum(static_cast<unsigned char>(c))) {
-            name += c;
-        } else if (!name.empty() && name.back() != '_') {
-            name += '_';
+// Each line of the table becomes the test Suite.name, Suite being the "## " heading above it.
+const bool g_registered = [] {
+    std::string suite = "Runs";
+    for (const std::string& line : read_lines()) {
+        if (line.starts_with("## ")) {
+            suite = line.substr(3);
+            continue;
         }
+        const std::array<std::string, 6> field = columns(line);
+        testing::RegisterTest(suite.c_str(), field[0].c_str(), nullptr, nullptr, __FILE__, __LINE__,
+                              [field]() -> testing::Test* { return new Run(field); });
     }
-    if (name.ends_with('_')) {
-        name.pop_back();
-    }
-    const int seen = taken[name]++;
-    return seen == 0 ? name : name + "_" + std::to_string(seen + 1);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, Runs, testing::ValuesIn(read_lines()), run_name);
+    return true;
+}();
 
 // What no shell passes: white space other than spaces in a number, and no argument at all, not
 // even the program's name.
