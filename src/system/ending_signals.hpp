@@ -13,10 +13,12 @@ struct SignalCleanup {
     bool listed = false;
 };
 
-// Installs the one handler of the signals that end a run (SIGHUP, SIGINT, SIGQUIT, SIGPIPE,
-// SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU): it runs every cleanup, then
-// lets the signal end the run as it would have. A signal the run was started with ignored stays
-// ignored. Called once, first thing.
+// Installs the one handler of the signals that end a run (SIGHUP, SIGINT, SIGQUIT, SIGTERM,
+// SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU, SIGPWR, SIGIO, SIGSTKFLT,
+// SIGSYS, SIGTRAP, SIGABRT and the real-time ones): it runs every cleanup, then lets the signal
+// end the run as it would have, core dump included. A signal the run was started with ignored
+// stays ignored, and one that already has a handler (a sanitizer's) keeps it. SIGSEGV, SIGBUS,
+// SIGFPE and SIGILL are not among them. Called once, first thing.
 void handle_ending_signals();
 
 // Has `cleanup` run when one of those signals ends the run. Listing it again does nothing.
