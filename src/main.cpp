@@ -100,6 +100,13 @@ void open_standard_streams() {
 // replaces it. If not, says so in one line with the figures. True when the system tells nothing
 // of its memory.
 bool fits_in_memory(const Options& options) {
+    // The bitmap and the text block lie in the process's own memory, whatever the machine has.
+    const std::uint64_t held = bitmap_footprint(options.width, options.height) + kTextBlockSize;
+    if (held > address_space()) {
+        report(memory_error(options.width, options.height) +
+               figures(held, address_space(), "adressables"));
+        return false;
+    }
     const auto available = available_memory();
     if (!available) {
         return true;

@@ -7,8 +7,18 @@
 #include <charconv>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
+
+// A byte count as a size of this process's memory. The memory check refuses beforehand a
+// picture beyond a 32-bit address space; should one still come, it fails as memory refused.
+std::size_t to_size(std::uint64_t bytes) {
+    if (!std::in_range<std::size_t>(bytes)) {
+        throw std::bad_alloc();
+    }
+    return static_cast<std::size_t>(bytes);
+}
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
@@ -199,7 +209,8 @@ void RowArena::do_deallocate(void* piece, std::size_t bytes, std::size_t alignme
 #else
 RowArena::~RowArena() {
     if (base_ != nullptr) {
-        ::munmap(base_, size_);
+        // The size came through to_size when it was mapped.
+        ::munmap(base_, static_cast<std::size_t>(size_));
     }
 }
 
@@ -207,14 +218,15 @@ void RowArena::reserve(std::uint64_t size) {
     if (size == 0) {
         return;
     }
+    const std::size_t bytes = to_size(size);
     void* const base =
-        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED) {
         throw std::bad_alloc();
     }
     base_ = static_cast<char*>(base);
     size_ = size;
-    prepare_for_writing(base_, size_);
+    prepare_for_writing(base_, bytes);
 }
 
 void* RowArena::do_allocate(std::size_t bytes, std::size_t alignment) {
@@ -234,7 +246,7 @@ void BitArray::set_size(std::uint32_t bits_per_row, std::uint32_t row_count) {
     // The table first, then the rows, each allocated once at its exact size: the mapping holds
     // them end to end with no gap.
     rows.resize(row_count);
-    const std::uint64_t row_bytes = bytes_per_row(bits_per_row);
+    const std::size_t row_bytes = to_size(bytes_per_row(bits_per_row));
     for (auto& row : rows) {
         row.resize(row_bytes);
     }
@@ -284,7 +296,7 @@ bool write_xbm(const CBitmap& bitmap, std::span<char> block, XbmSink sink, void*
 
 std::string CBitmap::tostr() const {
     std::string text;
-    text.reserve(xbm_text_length(width, height));
+    text.reserve(to_size(xbm_text_length(width, height)));
     prepare_for_writing(text.data(), text.capacity());
     char block[2048];
     write_xbm(

@@ -167,6 +167,10 @@ std::optional<std::uint64_t> available_memory(const MemorySources& sources) {
     return available;
 }
 
+std::uint64_t address_space() {
+    return std::uint64_t{std::numeric_limits<std::size_t>::max()};
+}
+
 bool kept_in_memory(const std::string& file_name) {
     const std::string path = where_file_lives(file_name).value_or(file_name);
     // A new file would be made in the folder of its path.

@@ -23,6 +23,9 @@
 #include "progress.hpp"
 #include "report.hpp"
 
+// A text passes 4 GiB: file sizes and offsets of 64 bits on every target, 32-bit ones included.
+static_assert(sizeof(off_t) == 8);
+
 namespace {
 
 // The hidden name of a new file, in its folder, for the signal handler to remove. Set and
