@@ -24,6 +24,6 @@ extern "C" int clock_gettime(clockid_t clock, timespec* now) noexcept {
         return real(clock, now);
     }
     const long long ms = ++readings * std::atoll(step);
-    *now = {static_cast<std::time_t>(ms / 1000), ms % 1000 * 1000000};
+    *now = {static_cast<std::time_t>(ms / 1000), static_cast<long>(ms % 1000 * 1000000)};
     return 0;
 }
