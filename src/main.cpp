@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 #include "bitmap/bitmap.hpp"
@@ -136,12 +138,16 @@ void help() {
 
 int main(int argc, char* argv[]) {
     open_standard_streams();
+    // The causes that end some lines come from the C library, in the user's language and
+    // characters; the program's own words and numbers stay as they are, LC_NUMERIC untouched.
+    std::setlocale(LC_MESSAGES, "");
+    std::setlocale(LC_CTYPE, "");
     handle_ending_signals();
     // A file-size limit is checked before the file is touched; should a write still pass one, it
     // fails and is reported instead of the kernel killing the run mid-write.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    const CommandLine command_line = read_command_line(argc, argv);
+    CommandLine command_line = read_command_line(argc, argv);
     if (command_line.request != Request::picture) {
         // Asked for, this text is the whole point of the run: losing it is a failure.
         if (command_line.request == Request::help) {
@@ -163,12 +169,19 @@ int main(int argc, char* argv[]) {
         report(command_line.error);
         return EXIT_FAILURE;
     }
+    if (const std::string refusal =
+            read_environment(std::getenv("SOURCE_DATE_EPOCH"), command_line.options);
+        !refusal.empty()) {
+        report(refusal);
+        return EXIT_FAILURE;
+    }
     const Options& options = command_line.options;
     start_progress();
     if (!fits_in_memory(options)) {
         return EXIT_FAILURE;
     }
-    seed_triangle(static_cast<unsigned>(std::time(nullptr)));
+    // The second is taken as the clock's would be, cut to the generator's seed the same way.
+    seed_triangle(static_cast<unsigned>(options.epoch ? *options.epoch : std::time(nullptr)));
     try {
         CBitmap bitmap(options.width, options.height, false);
         // Everything the run holds is taken before the file is opened, so that a lack of memory

@@ -37,11 +37,12 @@ struct Outcome {
 // Runs a line of bash in `dir`, with fractxbm first in PATH, $DATA the folder of test data and
 // the clock pinned to FRACTXBM_PINNED_TIME, so that the triangle's seed is known. SHELL is
 // pinned too: script(1) runs its command with it, and shells differ in what they print about a
-// job killed by a signal.
+// job killed by a signal. So are the locale, for the causes' words, and the environment's second
+// in place of the clock's: a line sets either itself.
 Outcome run(const fs::path& dir, const std::string& command) {
     std::ofstream(dir / ".sh")
-        << "set -o pipefail\nexport SHELL=/bin/sh LD_PRELOAD=" FRACTXBM_PINNED_CLOCK
-           "\nDATA='" FRACTXBM_TEST_DATA "'\nPATH="
+        << "set -o pipefail\nexport SHELL=/bin/sh LC_ALL=C LD_PRELOAD=" FRACTXBM_PINNED_CLOCK
+           "\nunset SOURCE_DATE_EPOCH\nDATA='" FRACTXBM_TEST_DATA "'\nPATH="
         << fs::path(FRACTXBM_EXE).parent_path().string() << ":$PATH\n"
         << command << "\n";
     const int status = std::system(("cd '" + dir.string() + "' && bash .sh >.out 2>.err").c_str());
@@ -187,6 +188,7 @@ const bool g_registered = [] {
 // even the program's name.
 TEST(ReadCommandLine, WhatNoShellPasses) {
     EXPECT_EQ(read_number(" \t\n\v\f\r42"), 42u);
+    EXPECT_TRUE(is_whole_number(" \t\n\v\f\r42"));
     EXPECT_EQ(read_command_line(0, nullptr).error, "ERREUR: Trop d'arguments");
 }
 

@@ -1,6 +1,7 @@
 #include "command_line.hpp"
 
 #include <cstdint>
+#include <utility>
 
 namespace {
 
@@ -54,7 +55,96 @@ CommandLine out_of_range(const NumberParameter& number, std::string_view typed) 
                   std::to_string(number.highest) + ")");
 }
 
+// A number argument as typed, when it is not one: anything but white space, a sign and digits
+// up to the end (1e3, 12abc, 0x10, "") would otherwise be read for what it begins with.
+CommandLine malformed(const NumberParameter& number, std::string_view typed) {
+    return refuse("ERREUR: " + std::string(number.title) + " invalide :\"" + std::string(typed) +
+                  "\" (un nombre entier de " + std::to_string(number.lowest) + " a " +
+                  std::to_string(number.highest) + ")");
+}
+
+// What a sole argument asks for: -h, or after "--" any beginning of "help" or "version", as
+// GNU tools take an unambiguous abbreviation of a long option; nothing for any other word.
+std::optional<Request> option_named(std::string_view word) {
+    if (word == "-h") {
+        return Request::help;
+    }
+    if (!word.starts_with("--") || word.size() == 2) {
+        return std::nullopt;
+    }
+    const std::string_view name = word.substr(2);
+    for (const auto& [full, request] : {std::pair{std::string_view("help"), Request::help},
+                                        std::pair{std::string_view("version"), Request::version}}) {
+        if (full.starts_with(name)) {
+            return request;
+        }
+    }
+    return std::nullopt;
+}
+
+// The refusal of a sole argument, or nothing when it may be read as the file name. Alone, a word
+// that looks like an option is far more likely a mistyped one (--hlep) than the name of a file
+// to write; such a file is still one "./" away.
+std::optional<CommandLine> read_sole_argument(std::string_view sole) {
+    if (const std::optional<Request> request = option_named(sole)) {
+        return CommandLine{Options{}, *request, {}};
+    }
+    if (sole.size() > 1 && sole[0] == '-') {
+        return refuse("ERREUR: Option non reconnue :\"" + to_string(sole) +
+                      "\" (pour un fichier de ce nom, ecrire ./" + to_string(sole) + ")");
+    }
+    return std::nullopt;
+}
+
+// Reads the numbers present into `options`, last first; the refusal of the first bad one.
+std::optional<CommandLine> read_numbers(int argc, const char* const* argv, Options& options) {
+    for (const NumberParameter& number : {kIterations, kHeight, kWidth}) {
+        if (number.position >= argc) {
+            continue;
+        }
+        const std::string_view text = argv[number.position];
+        if (!is_whole_number(text)) {
+            return malformed(number, text);
+        }
+        const std::optional<std::uint32_t> value = read_number(text);
+        if (!value) {
+            return out_of_range(number, text);
+        }
+        options.*number.field = *value;
+    }
+    return std::nullopt;
+}
+
+// Reads the type, when present, into `options`; the refusal of one that is not drawn.
+std::optional<CommandLine> read_type(int argc, const char* const* argv, Options& options) {
+    if (argc < 3) {
+        return std::nullopt;
+    }
+    options.type = to_string(argv[2]);
+    if (options.type != "triangle" && options.type != "fern") {
+        return refuse("ERREUR: Type d'image non pris en charge :\"" + options.type + "\"");
+    }
+    return std::nullopt;
+}
+
+// The refusal of a width or height that the picture cannot have.
+std::optional<CommandLine> check_sides(const char* const* argv, const Options& options) {
+    for (const NumberParameter& side : {kWidth, kHeight}) {
+        const std::uint32_t value = options.*side.field;
+        if (value < side.lowest || value > side.highest) {
+            return out_of_range(side, argv[side.position]);
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+bool is_whole_number(std::string_view text) {
+    const std::string_view number = number_part(text);
+    const std::size_t sign = !number.empty() && (number[0] == '+' || number[0] == '-') ? 1 : 0;
+    return number.size() > sign && number.data() + number.size() == text.data() + text.size();
+}
 
 std::optional<std::uint32_t> read_number(std::string_view text) {
     const std::string_view number = number_part(text);
@@ -84,45 +174,40 @@ CommandLine read_command_line(int argc, const char* const* argv) {
         return refuse("ERREUR: Trop d'arguments");
     }
     if (argc == 2) {
-        const std::string_view sole = argv[1];
-        if (sole == "--help" || sole == "-h") {
-            return {Options{}, Request::help, {}};
-        }
-        if (sole == "--version") {
-            return {Options{}, Request::version, {}};
-        }
-        // Alone, a word that looks like an option is far more likely a mistyped one (--hlep)
-        // than the name of a file to write; such a file is still one "./" away.
-        if (sole.size() > 1 && sole[0] == '-') {
-            return refuse("ERREUR: Option non reconnue :\"" + to_string(sole) +
-                          "\" (pour un fichier de ce nom, ecrire ./" + to_string(sole) + ")");
+        if (std::optional<CommandLine> answer = read_sole_argument(argv[1])) {
+            return *std::move(answer);
         }
     }
     CommandLine result;
     Options& options = result.options;
-    for (const NumberParameter& number : {kIterations, kHeight, kWidth}) {
-        if (number.position >= argc) {
-            continue;
-        }
-        const std::string_view text = argv[number.position];
-        const std::optional<std::uint32_t> value = read_number(text);
-        if (!value) {
-            return out_of_range(number, text);
-        }
-        options.*number.field = *value;
+    if (std::optional<CommandLine> refusal = read_numbers(argc, argv, options)) {
+        return *std::move(refusal);
     }
-    if (argc >= 3) {
-        options.type = to_string(argv[2]);
-        if (options.type != "triangle" && options.type != "fern") {
-            return refuse("ERREUR: Type d'image non pris en charge :\"" + options.type + "\"");
-        }
+    if (std::optional<CommandLine> refusal = read_type(argc, argv, options)) {
+        return *std::move(refusal);
     }
-    for (const NumberParameter& side : {kWidth, kHeight}) {
-        const std::uint32_t value = options.*side.field;
-        if (value < side.lowest || value > side.highest) {
-            return out_of_range(side, argv[side.position]);
-        }
+    if (std::optional<CommandLine> refusal = check_sides(argv, options)) {
+        return *std::move(refusal);
     }
     options.file_name = to_string(argv[1]);
     return result;
+}
+
+std::string read_environment(const char* source_date_epoch, Options& options) {
+    if (source_date_epoch == nullptr || *source_date_epoch == '\0') {
+        return {};
+    }
+    const std::string_view text = source_date_epoch;
+    constexpr std::uint64_t kLatest = INT64_MAX;
+    std::uint64_t seconds = 0;
+    for (const char c : text) {
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (!is_digit(c) || seconds > (kLatest - digit) / 10) {
+            return "ERREUR: SOURCE_DATE_EPOCH invalide :\"" + std::string(text) +
+                   "\" (un nombre entier de 0 a " + std::to_string(kLatest) + ")";
+        }
+        seconds = seconds * 10 + digit;
+    }
+    options.epoch = static_cast<std::int64_t>(seconds);
+    return {};
 }

@@ -31,10 +31,12 @@ struct Options {
     std::uint32_t width = 1000;
     std::uint32_t height = 1000;
     std::uint32_t iterations = 100000;
+    // The second that seeds the triangle in place of the clock's, so that a run can be repeated.
+    std::optional<std::int64_t> epoch;
 };
 
 // What a command line asks for: a picture, or, given as its sole argument, the help box
-// (--help, -h) or the version (--version).
+// (--help, -h) or the version (--version), the long options also by any beginning (--he, --v).
 enum class Request { picture, help, version };
 
 struct CommandLine {
@@ -45,12 +47,22 @@ struct CommandLine {
     std::string error;
 };
 
-// Positional arguments: file name, then optionally type, width, height and iterations. --help,
-// -h and --version are requests only as the sole argument, where any other word beginning with
+// Positional arguments: file name, then optionally type, width, height and iterations, each
+// number a whole one (is_whole_number). --help, -h and --version are requests only as the sole
+// argument, where any other word beginning with
 // '-' (but "-" itself) is refused as an unknown option; anywhere else they are file names, as is
 // every other text (./--help writes a file of that name).
 // `argc` counts the program's name, as main receives it; argv[1..argc-1] are read.
 CommandLine read_command_line(int argc, const char* const* argv);
+
+// What SOURCE_DATE_EPOCH (`source_date_epoch`, null when unset) adds to `options`: when set and
+// not empty, a whole number of seconds from 0 to 2^63 - 1 in `epoch`. Returns the line that
+// refuses any other value, empty when there is none to refuse.
+std::string read_environment(const char* source_date_epoch, Options& options);
+
+// Whether `text` is a whole number, as a person means one: white space that atoi skips, an
+// optional sign, then at least one digit and nothing but digits up to the end.
+bool is_whole_number(std::string_view text);
 
 // Reads a number the way atoi does (leading white space, an optional sign, the digits up to the
 // first other character, 0 when there are none) and takes it as unsigned 32-bit, so -1 gives
