@@ -57,7 +57,8 @@ constexpr std::string_view kUsage =
     "  HAUTEUR     hauteur en pixels, de 1 a 16777216 (defaut : 1000)\n"
     "  ITERATIONS  nombre de points, de 0 a 4294967295 (defaut : 100000)\n"
     "\n"
-    "Options, seulement comme argument unique :\n"
+    "Options, seulement comme argument unique, les longues aussi abregees (--he,\n"
+    "--vers) :\n"
     "  --help, -h  affiche cette aide\n"
     "  --version   affiche la version et la licence\n"
     "Seul, tout autre mot commencant par - est refuse : un fichier de ce nom\n"
@@ -65,6 +66,9 @@ constexpr std::string_view kUsage =
     "\n"
     "Etat de sortie : 0 si l'image est ecrite (ou l'aide, ou la version) ; 1 en cas\n"
     "d'echec, dit par une ligne \"ERREUR: ...\" sur la sortie d'erreur.\n"
+    "\n"
+    "SOURCE_DATE_EPOCH, un nombre de secondes, tient lieu d'horloge pour le tirage\n"
+    "du triangle : la meme valeur donne la meme image.\n"
     "\n"
     "Page de manuel : man fractxbm\n";
 
