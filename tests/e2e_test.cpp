@@ -38,7 +38,7 @@ struct Outcome {
 // the clock pinned to FRACTXBM_PINNED_TIME, so that the triangle's seed is known. SHELL is
 // pinned too: script(1) runs its command with it, and shells differ in what they print about a
 // job killed by a signal. So are the locale, for the causes' words, and the environment's second
-// in place of the clock's: a line sets either itself.
+// in place of the clock's: a line may set either itself.
 Outcome run(const fs::path& dir, const std::string& command) {
     std::ofstream(dir / ".sh")
         << "set -o pipefail\nexport SHELL=/bin/sh LC_ALL=C LD_PRELOAD=" FRACTXBM_PINNED_CLOCK
