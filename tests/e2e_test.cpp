@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -115,6 +116,65 @@ std::array<std::string, 6> columns(const std::string& line) {
     return field;
 }
 
+// The first line of `text` that holds `word` ("" for any line), without its newline.
+std::string line_with(const std::string& text, const std::string& word = "") {
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.find(word) != std::string::npos) {
+            return line;
+        }
+    }
+    return "";
+}
+
+// What a facility of the kernel is, and the least line of bash that proves this place grants it.
+// No `what`: the tag names a command, which the probe looks for on PATH.
+struct Facility {
+    std::string what, probe;
+};
+
+std::map<std::string, Facility>& facilities() {
+    static std::map<std::string, Facility> known;
+    return known;
+}
+
+// Why a run that needs `tags` cannot go ahead here, "" if it can: the first facility that the
+// probe finds refused, or the first tag of no facility that names no command on PATH. Each tag is
+// probed once per process, in an empty folder of its own.
+std::string refusal(const std::vector<std::string>& tags) {
+    static std::map<std::string, std::string> probed;
+    for (const std::string& tag : tags) {
+        if (!probed.contains(tag)) {
+            const auto known = facilities().find(tag);
+            const Facility facility = known != facilities().end()
+                                          ? known->second
+                                          : Facility{"", "command -v '" + tag + "' >/dev/null"};
+            const fs::path dir = fs::temp_directory_path() /
+                                 ("fractxbm_probe_" + std::to_string(::getpid()) + "_" + tag);
+            fs::create_directories(dir);
+            const Outcome o = run(dir, facility.probe);
+            fs::remove_all(dir);
+            probed[tag] = o.status == 0 ? ""
+                          : facility.what.empty()
+                              ? "needs the command " + tag + ": not found"
+                              : "needs " + facility.what + ": " + line_with(o.err);
+        }
+        if (!probed[tag].empty()) {
+            return probed[tag];
+        }
+    }
+    return "";
+}
+
+// Skips a run that this place cannot make, except under CI, which must never pass by checking
+// less.
+void cannot_run_here(const std::string& why) {
+    if (std::getenv("CI") != nullptr) {
+        FAIL() << why;
+    }
+    GTEST_SKIP() << why;
+}
+
 // Longer than any text a run writes over it here, so that a file not truncated shows.
 const std::string kPrecious(1000, '#');
 
@@ -122,7 +182,8 @@ const std::string kPrecious(1000, '#');
 // a_directory/.
 class Run : public testing::Test {
   public:
-    explicit Run(std::array<std::string, 6> field) : field_(std::move(field)) {}
+    Run(std::array<std::string, 6> field, std::vector<std::string> tags)
+        : field_(std::move(field)), tags_(std::move(tags)) {}
 
   protected:
     void SetUp() override {
@@ -135,21 +196,26 @@ class Run : public testing::Test {
 
   private:
     std::array<std::string, 6> field_;
+    std::vector<std::string> tags_;
     fs::path dir_;
 };
 
 void Run::TestBody() {
     const std::string &command = field_[1], &out = field_[3], &err = field_[4];
-    SCOPED_TRACE(command);
     if (FRACTXBM_SANITIZED &&
         std::regex_search(command, std::regex("ulimit -[sv]|unshare|strace"))) {
         GTEST_SKIP() << "the sanitizers need more stack and address space, /proc, and writes and "
                         "ptrace of their own";
     }
+    if (const std::string why = refusal(tags_); !why.empty()) {
+        return cannot_run_here(why);
+    }
+    SCOPED_TRACE(command);
     const Outcome o = run(dir_, command);
     const std::vector<std::string> args = arguments(command);
-    if (o.status == 127 && std::getenv("CI") == nullptr) {
-        GTEST_SKIP() << "a command of the line is missing (netpbm?): " << o.err;
+    // Checked whatever the status: in a pipeline, the next command's failure hides the 127.
+    if (const std::string missing = line_with(o.err + o.out, "not found"); !missing.empty()) {
+        return cannot_run_here("needs a command: " + missing);
     }
     EXPECT_EQ(o.status, std::stoi(field_[2]));
     const std::string box = slurp(FRACTXBM_TEST_DATA "/help.txt");
@@ -169,7 +235,8 @@ void Run::TestBody() {
     }
 }
 
-// Each line of the table becomes the test Suite.name, Suite being the "## " heading above it.
+// Each line of the table becomes the test Suite.name, Suite being the "## " heading above it; a
+// line "[tag] what | probe" defines a facility instead.
 const bool g_registered = [] {
     std::string suite = "Runs";
     for (const std::string& line : read_lines()) {
@@ -177,9 +244,21 @@ const bool g_registered = [] {
             suite = line.substr(3);
             continue;
         }
-        const std::array<std::string, 6> field = columns(line);
+        if (line.starts_with('[')) {
+            const std::size_t close = line.find(']'), bar = line.find('|');
+            facilities()[line.substr(1, close - 1)] = {line.substr(close + 2, bar - close - 3),
+                                                       line.substr(bar + 2)};
+            continue;
+        }
+        std::array<std::string, 6> field = columns(line);
+        std::vector<std::string> tags;
+        if (const std::size_t open = field[0].find('['); open != std::string::npos) {
+            std::istringstream words(field[0].substr(open + 1, field[0].find(']') - open - 1));
+            tags.assign(std::istream_iterator<std::string>(words), {});
+            field[0].erase(field[0].find_last_not_of(' ', open - 1) + 1);
+        }
         testing::RegisterTest(suite.c_str(), field[0].c_str(), nullptr, nullptr, __FILE__, __LINE__,
-                              [field]() -> testing::Test* { return new Run(field); });
+                              [field, tags]() -> testing::Test* { return new Run(field, tags); });
     }
     return true;
 }();
