@@ -55,8 +55,8 @@ CommandLine out_of_range(const NumberParameter& number, std::string_view typed) 
                   std::to_string(number.highest) + ")");
 }
 
-// A number argument as typed, when it is not one: anything but white space, a sign and digits
-// up to the end (1e3, 12abc, 0x10, "") would otherwise be read for what it begins with.
+// The refusal of a number argument that is not a whole number, echoed as typed: read as atoi
+// reads it, 1e3 or 12abc would quietly draw a picture of the size it begins with.
 CommandLine malformed(const NumberParameter& number, std::string_view typed) {
     return refuse("ERREUR: " + std::string(number.title) + " invalide :\"" + std::string(typed) +
                   "\" (un nombre entier de " + std::to_string(number.lowest) + " a " +
@@ -82,9 +82,9 @@ std::optional<Request> option_named(std::string_view word) {
     return std::nullopt;
 }
 
-// The refusal of a sole argument, or nothing when it may be read as the file name. Alone, a word
-// that looks like an option is far more likely a mistyped one (--hlep) than the name of a file
-// to write; such a file is still one "./" away.
+// The request that a sole argument makes, or its refusal, or nothing when it is a file name.
+// Alone, a word that looks like an option is far more likely a mistyped one (--hlep) than the
+// name of a file to write; such a file is still one "./" away.
 std::optional<CommandLine> read_sole_argument(std::string_view sole) {
     if (const std::optional<Request> request = option_named(sole)) {
         return CommandLine{Options{}, *request, {}};
