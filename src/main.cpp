@@ -91,14 +91,17 @@ void draw(CBitmap& bitmap, const Options& options) {
 
 // Descriptors 0, 1 and 2 that the run was started without are opened on /dev/null before
 // anything else is opened: else the output file could take one of their numbers, and a message
-// meant for standard error would land in it.
-void open_standard_streams() {
+// meant for standard error would land in it. Returns whether the standard output is the run's
+// own, rather than such a stand-in, which a file named /dev/null is not to be written through.
+bool open_standard_streams() {
+    const bool own_output = ::fcntl(STDOUT_FILENO, F_GETFD) != -1;
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         // Read-only, so that writing there fails as it would have on the closed descriptor.
         if (::fcntl(fd, F_GETFD) == -1 && ::open("/dev/null", O_RDONLY) == -1) {
             std::_Exit(EXIT_FAILURE);  // nowhere even to say so
         }
     }
+    return own_output;
 }
 
 // Whether the run fits in the memory the system can give: the bitmap, the block of text, and
@@ -128,6 +131,27 @@ bool fits_in_memory(const Options& options) {
     return false;
 }
 
+// The run once the command line is read: each step comes after every check that could refuse
+// it, the destination's included, so that a fault costs no drawing and no file is touched
+// before the picture is whole.
+bool make_picture(const Options& options, bool own_output) {
+    if (!fits_in_memory(options)) {
+        return false;
+    }
+    // The second is taken as the clock's would be, cut to the generator's seed the same way.
+    seed_triangle(static_cast<unsigned>(options.epoch ? *options.epoch : std::time(nullptr)));
+    CBitmap bitmap(options.width, options.height, false);
+    const auto block = std::make_unique_for_overwrite<char[]>(kTextBlockSize);
+    const std::uint64_t length = xbm_text_length(options.width, options.height);
+    Destination destination(options.file_name);
+    if (!destination.prepare(length, own_output)) {
+        return false;
+    }
+    draw(bitmap, options);
+    start_phase(Phase::writing, length);
+    return destination.write(bitmap, {block.get(), kTextBlockSize}) && destination.commit();
+}
+
 }  // namespace
 
 void help() {
@@ -141,7 +165,7 @@ void help() {
 }
 
 int main(int argc, char* argv[]) {
-    open_standard_streams();
+    const bool own_output = open_standard_streams();
     // The causes that end some lines come from the C library, in the user's language and
     // characters; the program's own words and numbers stay as they are, LC_NUMERIC untouched.
     std::setlocale(LC_MESSAGES, "");
@@ -181,20 +205,10 @@ int main(int argc, char* argv[]) {
     }
     const Options& options = command_line.options;
     start_progress();
-    if (!fits_in_memory(options)) {
-        return EXIT_FAILURE;
-    }
-    // The second is taken as the clock's would be, cut to the generator's seed the same way.
-    seed_triangle(static_cast<unsigned>(options.epoch ? *options.epoch : std::time(nullptr)));
     try {
-        CBitmap bitmap(options.width, options.height, false);
-        // Everything the run holds is taken before the file is opened, so that a lack of memory
-        // never leaves it half written.
-        const auto block = std::make_unique_for_overwrite<char[]>(kTextBlockSize);
-        draw(bitmap, options);
-        const bool saved = save_xbm(bitmap, options.file_name, {block.get(), kTextBlockSize});
+        const bool made = make_picture(options, own_output);
         stop_progress();
-        return saved ? EXIT_SUCCESS : EXIT_FAILURE;
+        return made ? EXIT_SUCCESS : EXIT_FAILURE;
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }

@@ -12,9 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "bitmap/bitmap.hpp"
-#include "output_file.hpp"
-#include "report.hpp"
+#include "file_path.hpp"
 
 namespace {
 
@@ -172,10 +170,15 @@ std::uint64_t address_space() {
 }
 
 bool kept_in_memory(const std::string& file_name) {
-    const std::string path = where_file_lives(file_name).value_or(file_name);
-    // A new file would be made in the folder of its path.
+    const auto end = follow_path(file_name);
+    if (!end) {
+        return false;
+    }
+    // The file where it is, else the folder where it would be made.
+    const Descriptor file(
+        ::openat(end->folder.get(), end->base.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct statfs info {};
-    if (::statfs(path.c_str(), &info) != 0 && ::statfs(folder_of(path).c_str(), &info) != 0) {
+    if (::fstatfs(file.get() >= 0 ? file.get() : end->folder.get(), &info) != 0) {
         return false;
     }
     // Compared as the 32-bit numbers they are, whatever the width of f_type.

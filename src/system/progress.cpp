@@ -99,9 +99,15 @@ void format_duration(char (&out)[32], double seconds) {
     }
 }
 
+void show(const char* text);
+
 // "Dessin : 42 %, reste environ 1 min 05 s", over the line drawn before.
 void redraw(Clock::time_point now) {
     const Progress& p = g_progress;
+    if (p.phase == Phase::waiting) {
+        show("Attente du fichier");
+        return;
+    }
     const char* name = p.phase == Phase::drawing ? "Dessin" : "Ecriture";
     const auto percent =
         static_cast<unsigned long long>(p.total == 0 ? 100 : p.done * 100 / p.total);
@@ -115,6 +121,11 @@ void redraw(Clock::time_point now) {
     } else {
         std::snprintf(text, sizeof text, "%s : %llu %%", name, percent);
     }
+    show(text);
+}
+
+// `text` over the line drawn before, cut to the terminal's width.
+void show(const char* text) {
     const std::size_t limit = std::min(kMaxWidth, terminal_columns() - 1);
     const std::size_t length = std::min(std::strlen(text), limit);
     // Blanks go over what is left of a longer line drawn before.
@@ -142,7 +153,8 @@ void start_phase(Phase phase, std::uint64_t total) {
     if (g_progress.enabled) {
         g_progress.phase_start = Clock::now();
         // A line on show tells of the new phase at once: the phase may begin with a wait.
-        if (g_shown > 0 && in_foreground()) {
+        if ((g_shown > 0 || phase == Phase::waiting) && in_foreground()) {
+            clean_up_on_ending_signals(g_erase_on_ending_signal);
             redraw(g_progress.phase_start);
         }
     }

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
-enum class Phase { drawing, writing };
+// A wait for another run that holds the file, with no total, shows at once: a person at the
+// terminal must know that the run is not stuck.
+enum class Phase { waiting, drawing, writing };
 
 // Starts the run's clock. The line shows only when standard error is a terminal of which this
 // process is in the foreground, once the run has lasted more than a second; otherwise nothing

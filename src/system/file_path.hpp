@@ -1,0 +1,47 @@
+// Where a file name leads: the folder that holds the file, or would hold it, past every symbolic
+// link on the way, and whether the run may follow those links at all.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <optional>
+#include <string>
+
+// An open file, closed when it goes.
+class Descriptor {
+  public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(Descriptor&& other) noexcept;
+    Descriptor& operator=(Descriptor&& other) noexcept;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { close(); }
+    int get() const { return fd_; }
+    // Closes the file; false when the close reports an error (a delayed write failing).
+    bool close();
+
+  private:
+    int fd_ = -1;
+};
+
+// The folder that a file at `path` is in, or would be made in: "." for a bare name.
+std::string folder_of(const std::string& path);
+
+// The end of a name: the folder that holds the file (opened O_PATH) and its name there, which
+// is no symbolic link. The file itself may not exist.
+struct PathEnd {
+    Descriptor folder;
+    std::string base;
+};
+
+// Follows `name` one name at a time, every symbolic link on the way included, not only the
+// last. A link that the kernel's guard of shared sticky folders would not follow
+// (protected_symlinks = 1) is refused with EACCES whatever the machine's own setting, so that
+// a run as root never writes where another user's link points. Nothing, errno set, when the
+// name cannot lead anywhere: a folder missing, a loop of links, an empty name.
+std::optional<PathEnd> follow_path(const std::string& name);
+
+// Whether a file owned by `owner` in `folder` stands in a sticky folder that anyone may write
+// in, owned neither by this process nor by the folder's owner: planted there by another user.
+bool planted_in_sticky_folder(const struct stat& folder, uid_t owner);
