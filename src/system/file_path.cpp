@@ -57,6 +57,33 @@ bool follow_link(Descriptor& folder, const Descriptor& link, std::deque<std::str
     return folder.get() >= 0;
 }
 
+enum class Step { folder, link, end, failed };
+
+// Takes the next name off `names`, in `folder`: into a folder, through a link, or at the end,
+// where `end` is set (the file there, or a free name in a folder that exists).
+Step step(Descriptor& folder, std::deque<std::string>& names, std::optional<PathEnd>& end) {
+    std::string next = std::move(names.front());
+    names.pop_front();
+    Descriptor at(::openat(folder.get(), next.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (at.get() < 0 || ::fstat(at.get(), &info) != 0) {
+        if (errno != ENOENT || !names.empty()) {
+            return Step::failed;
+        }
+        end = PathEnd{std::move(folder), std::move(next)};
+        return Step::end;
+    }
+    if (S_ISLNK(info.st_mode)) {
+        return follow_link(folder, at, names) ? Step::link : Step::failed;
+    }
+    if (names.empty()) {
+        end = PathEnd{std::move(folder), std::move(next)};
+        return Step::end;
+    }
+    folder = std::move(at);
+    return Step::folder;
+}
+
 }  // namespace
 
 Descriptor::Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
@@ -91,26 +118,17 @@ std::optional<PathEnd> follow_path(const std::string& name) {
         return std::nullopt;
     }
     for (int links = 0; links <= kMaxLinks;) {
-        std::string next = std::move(names.front());
-        names.pop_front();
-        Descriptor at(::openat(folder.get(), next.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-        struct stat info {};
-        if (at.get() < 0 || ::fstat(at.get(), &info) != 0) {
-            // A file still to be made: its folder is known.
-            if (errno == ENOENT && names.empty()) {
-                return PathEnd{std::move(folder), std::move(next)};
-            }
-            return std::nullopt;
-        }
-        if (S_ISLNK(info.st_mode)) {
-            if (!follow_link(folder, at, names)) {
+        std::optional<PathEnd> end;
+        switch (step(folder, names, end)) {
+            case Step::end:
+                return end;
+            case Step::failed:
                 return std::nullopt;
-            }
-            ++links;
-        } else if (names.empty()) {
-            return PathEnd{std::move(folder), std::move(next)};
-        } else {
-            folder = std::move(at);
+            case Step::link:
+                ++links;
+                break;
+            case Step::folder:
+                break;
         }
         if (names.empty()) {
             // A link to "/" or a name such as "x/..": no file of its own in a folder.

@@ -217,9 +217,10 @@ bool name_new_file(Destination::Replace& way) {
     const auto link = [&](const char* name) {
         return ::linkat(AT_FDCWD, proc.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0;
     };
-    if (way.hidden.empty() && way.old.get() < 0) {
-        // A free name: linked straight to it, no hidden name at all.
-        return link(way.end.base.c_str()) && way.made.close();
+    // A free name: linked straight to it, no hidden name at all. Should another run have made
+    // the file meanwhile, it is replaced as an old one would be: the last whole picture stays.
+    if (way.hidden.empty() && way.old.get() < 0 && link(way.end.base.c_str())) {
+        return way.made.close();
     }
     if (way.hidden.empty() && (way.hidden = take_hidden_name(folder, way.end.base, link)).empty()) {
         return false;
@@ -452,6 +453,23 @@ bool Destination::prepare(std::uint64_t length, bool own_output) {
     return reserve();
 }
 
+namespace {
+
+// The largest file that `fd` may grow to: the file-size limit, and FAT's 4 GiB - 1; other file
+// systems say so when asked to reserve.
+std::uint64_t size_limit(int fd) {
+    std::uint64_t limit = UINT64_MAX;
+    if (rlimit fsize{}; ::getrlimit(RLIMIT_FSIZE, &fsize) == 0 && fsize.rlim_cur != RLIM_INFINITY) {
+        limit = fsize.rlim_cur;
+    }
+    if (file_system_type(fd) == MSDOS_SUPER_MAGIC) {
+        limit = std::min(limit, std::uint64_t{UINT32_MAX});
+    }
+    return limit;
+}
+
+}  // namespace
+
 // Refuses, in one line that says why, a text that cannot fit: past the file-size limit or the
 // largest file the file system holds, or beyond its free space. The space is reserved where the
 // file system can, so that another writer cannot take it before the text does.
@@ -462,16 +480,7 @@ bool Destination::reserve() {
         return true;
     }
     const int fd = replace != nullptr ? replace->made.get() : rewrite->file.get();
-    std::uint64_t limit = UINT64_MAX;
-    if (rlimit fsize{}; ::getrlimit(RLIMIT_FSIZE, &fsize) == 0 && fsize.rlim_cur != RLIM_INFINITY) {
-        limit = fsize.rlim_cur;
-    }
-    // FAT holds files of up to 4 GiB - 1; other file systems say so when asked to reserve.
-    const std::uint32_t type = file_system_type(fd);
-    if (type == MSDOS_SUPER_MAGIC) {
-        limit = std::min(limit, std::uint64_t{UINT32_MAX});
-    }
-    if (length_ > limit) {
+    if (const std::uint64_t limit = size_limit(fd); length_ > limit) {
         report(too_long() + figures(length_, limit, "permis"));
         return false;
     }
@@ -483,7 +492,7 @@ bool Destination::reserve() {
     // a rewrite in place reuses the old blocks where the file system writes over them.
     const std::uint64_t needed = (length_ + space.f_frsize - 1) / space.f_frsize * space.f_frsize;
     std::uint64_t available = std::uint64_t{space.f_bavail} * space.f_frsize;
-    if (rewrite != nullptr && rewrites_in_place(type)) {
+    if (rewrite != nullptr && rewrites_in_place(file_system_type(fd))) {
         available += static_cast<std::uint64_t>(rewrite->info.st_blocks) * 512;
     }
     if (needed > available) {
@@ -494,16 +503,16 @@ bool Destination::reserve() {
     // one is not grown past its content. A refusal here knows better than the free space: a
     // quota, say. Where the file system cannot reserve (EOPNOTSUPP), the check above is all.
     const int mode = replace != nullptr ? 0 : FALLOC_FL_KEEP_SIZE;
-    if (retried([&] { return ::fallocate(fd, mode, 0, static_cast<off_t>(length_)); }) != 0) {
-        const int error = errno;
-        if (error == EFBIG || error == ENOSPC || error == EDQUOT) {
-            report(
-                (error == EFBIG ? too_long() + required(length_) : no_space() + required(needed)) +
-                cause(error));
-            return false;
-        }
+    if (retried([&] { return ::fallocate(fd, mode, 0, static_cast<off_t>(length_)); }) == 0) {
+        return true;
     }
-    return true;
+    const int error = errno;
+    if (error == EFBIG) {
+        report(too_long() + required(length_) + cause(error));
+    } else if (error == ENOSPC || error == EDQUOT) {
+        report(no_space() + required(needed) + cause(error));
+    }
+    return error != EFBIG && error != ENOSPC && error != EDQUOT;
 }
 
 bool Destination::write(const CBitmap& bitmap, std::span<char> block) {
