@@ -1,10 +1,13 @@
 #include "file_path.hpp"
 
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <utility>
@@ -57,6 +60,17 @@ bool follow_link(Descriptor& folder, const Descriptor& link, std::deque<std::str
     return folder.get() >= 0;
 }
 
+// Whether `link` is one of the kernel's own links to an open file (/dev/stdout leads to
+// /proc/self/fd/1), whose text names a pipe or socket ("pipe:[1234]") rather than a path: only
+// the kernel can follow it.
+bool leads_to_no_path(const Descriptor& link) {
+    struct statfs info {};
+    char first = 0;
+    return ::fstatfs(link.get(), &info) == 0 &&
+           static_cast<std::uint32_t>(info.f_type) == PROC_SUPER_MAGIC &&
+           ::readlinkat(link.get(), "", &first, 1) == 1 && first != '/';
+}
+
 enum class Step { folder, link, end, failed };
 
 // Takes the next name off `names`, in `folder`: into a folder, through a link, or at the end,
@@ -70,6 +84,10 @@ Step step(Descriptor& folder, std::deque<std::string>& names, std::optional<Path
         if (errno != ENOENT || !names.empty()) {
             return Step::failed;
         }
+        end = PathEnd{std::move(folder), std::move(next)};
+        return Step::end;
+    }
+    if (S_ISLNK(info.st_mode) && names.empty() && leads_to_no_path(at)) {
         end = PathEnd{std::move(folder), std::move(next)};
         return Step::end;
     }

@@ -29,17 +29,19 @@ class Descriptor {
 std::string folder_of(const std::string& path);
 
 // The end of a name: the folder that holds the file (opened O_PATH) and its name there, which
-// is no symbolic link. The file itself may not exist.
+// is no symbolic link but one of the kernel's own to a pipe or socket. The file itself may not
+// exist.
 struct PathEnd {
     Descriptor folder;
     std::string base;
 };
 
 // Follows `name` one name at a time, every symbolic link on the way included, not only the
-// last. A link that the kernel's guard of shared sticky folders would not follow
-// (protected_symlinks = 1) is refused with EACCES whatever the machine's own setting, so that
-// a run as root never writes where another user's link points. Nothing, errno set, when the
-// name cannot lead anywhere: a folder missing, a loop of links, an empty name.
+// last (but the kernel's own link to an open pipe or socket, which ends the path as it is). A link
+// that the kernel's guard of shared sticky folders would not follow (protected_symlinks = 1) is
+// refused with EACCES whatever the machine's own setting, so that a run as root never writes where
+// another user's link points. Nothing, errno set, when the name cannot lead anywhere: a folder
+// missing, a loop of links, an empty name.
 std::optional<PathEnd> follow_path(const std::string& name);
 
 // Whether a file owned by `owner` in `folder` stands in a sticky folder that anyone may write

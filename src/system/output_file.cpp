@@ -258,8 +258,9 @@ bool open_stream(Destination::Stream& way) {
     if (way.out.get() >= 0) {
         return true;
     }
-    way.out = Descriptor(::openat(way.end.folder.get(), way.end.base.c_str(),
-                                  O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    // Followed, for the kernel's own link to a pipe; what it opened is checked below.
+    way.out = Descriptor(
+        ::openat(way.end.folder.get(), way.end.base.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
     struct stat checked {};
     struct stat opened {};
     if (way.out.get() < 0 || ::fstat(way.node.get(), &checked) != 0 ||
@@ -322,7 +323,8 @@ class Decider {
         if (found_.node.get() < 0) {
             return errno == ENOENT ? make_for_free_name(found_, way_) : Decision::refused;
         }
-        if (::fstat(found_.node.get(), &found_.info) != 0 || ::fstat(folder, &found_.folder) != 0) {
+        if (::fstat(found_.node.get(), &found_.info) != 0 || ::fstat(folder, &found_.folder) != 0 ||
+            !look_through_kernel_link()) {
             return Decision::refused;
         }
         if (own_output_ && is_standard_output()) {
@@ -341,6 +343,16 @@ class Decider {
     bool is_standard_output() const {
         struct stat out {};
         return ::fstat(STDOUT_FILENO, &out) == 0 && same_file(out, found_.info);
+    }
+
+    // The kernel's own link to a pipe or socket (/proc/self/fd/N): what it leads to instead.
+    bool look_through_kernel_link() {
+        if (!S_ISLNK(found_.info.st_mode)) {
+            return true;
+        }
+        found_.node = Descriptor(
+            ::openat(found_.end.folder.get(), found_.end.base.c_str(), O_PATH | O_CLOEXEC));
+        return found_.node.get() >= 0 && ::fstat(found_.node.get(), &found_.info) == 0;
     }
 
     Decision decide_for_node() {
