@@ -96,8 +96,9 @@ bool same_file(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Calls `call` again as long as a signal cuts it short; its result otherwise.
 template <typename Call>
-int retried(Call call) {
+int restarted_on_eintr(Call call) {
     int result;
     while ((result = call()) != 0 && errno == EINTR) {
     }
@@ -163,7 +164,7 @@ void lock(int fd) {
         return;
     }
     start_phase(Phase::waiting, 0);
-    retried([fd] { return ::flock(fd, LOCK_EX); });
+    restarted_on_eintr([fd] { return ::flock(fd, LOCK_EX); });
 }
 
 // Makes a new file in `folder`: with no name where the system allows (the kernel then drops it
@@ -208,7 +209,7 @@ void drop_new_file(Destination::Replace& way) {
 bool name_new_file(Destination::Replace& way) {
     if ((way.old.get() >= 0 &&
          (errno = give_identity(way.old.get(), way.old_info, way.made.get())) != 0) ||
-        retried([&] { return ::fsync(way.made.get()); }) != 0) {
+        restarted_on_eintr([&] { return ::fsync(way.made.get()); }) != 0) {
         return false;
     }
     const int folder = way.end.folder.get();
@@ -515,7 +516,8 @@ bool Destination::reserve() {
     // one is not grown past its content. A refusal here knows better than the free space: a
     // quota, say. Where the file system cannot reserve (EOPNOTSUPP), the check above is all.
     const int mode = replace != nullptr ? 0 : FALLOC_FL_KEEP_SIZE;
-    if (retried([&] { return ::fallocate(fd, mode, 0, static_cast<off_t>(length_)); }) == 0) {
+    if (restarted_on_eintr([&] { return ::fallocate(fd, mode, 0, static_cast<off_t>(length_)); }) ==
+        0) {
         return true;
     }
     const int error = errno;
@@ -542,7 +544,7 @@ bool Destination::write(const CBitmap& bitmap, std::span<char> block) {
     if (fd >= 0 && write_xbm(bitmap, block, write_all, &fd)) {
         return true;
     }
-    report(cannot_write() + cause(errno));
+    report(write_failure_line() + cause(errno));
     return false;
 }
 
@@ -554,13 +556,14 @@ bool Destination::commit() {
         if (!name_new_file(*replace)) {
             const int error = errno;
             discard();
-            report(cannot_write() + cause(error));
+            report(write_failure_line() + cause(error));
             return false;
         }
         // The new name itself reaches the disk, so that a machine that stops now keeps the
         // picture. A folder the run may not read cannot be made durable; the picture is whole.
-        const bool durable = replace->folder.get() < 0 ||
-                             retried([&] { return ::fsync(replace->folder.get()); }) == 0;
+        const bool durable = replace->folder.get() < 0 || restarted_on_eintr([&] {
+                                                              return ::fsync(replace->folder.get());
+                                                          }) == 0;
         const int error = errno;
         way_ = std::monostate();
         if (!durable) {
@@ -576,12 +579,13 @@ bool Destination::commit() {
         if (done) {
             give_back_after_write(fd, rewrite->info.st_mode, rewrite->capability);
         }
-        done = done && retried([fd] { return ::fsync(fd); }) == 0 && rewrite->file.close();
+        done =
+            done && restarted_on_eintr([fd] { return ::fsync(fd); }) == 0 && rewrite->file.close();
     }
     const int error = errno;
     if (!done) {
         discard();
-        report(cannot_write() + cause(error));
+        report(write_failure_line() + cause(error));
         return false;
     }
     way_ = std::monostate();
@@ -603,7 +607,8 @@ void Destination::discard() {
     way_ = std::monostate();
 }
 
-std::string Destination::cannot_write() const {
+// "ERREUR: Impossible d'ecrire le fichier ...", the start of the line of a failed write.
+std::string Destination::write_failure_line() const {
     return "ERREUR: Impossible d'ecrire le fichier \"" + name_ + "\"";
 }
 

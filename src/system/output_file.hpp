@@ -102,7 +102,7 @@ class Destination {
 
   private:
     bool reserve();
-    std::string cannot_write() const;
+    std::string write_failure_line() const;
     std::string too_long() const;
     std::string no_space() const;
 
