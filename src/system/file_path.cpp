@@ -60,17 +60,6 @@ bool follow_link(Descriptor& folder, const Descriptor& link, std::deque<std::str
     return folder.get() >= 0;
 }
 
-// Whether `link` is one of the kernel's own links to an open file (/dev/stdout leads to
-// /proc/self/fd/1), whose text names a pipe or socket ("pipe:[1234]") rather than a path: only
-// the kernel can follow it.
-bool leads_to_no_path(const Descriptor& link) {
-    struct statfs info {};
-    char first = 0;
-    return ::fstatfs(link.get(), &info) == 0 &&
-           static_cast<std::uint32_t>(info.f_type) == PROC_SUPER_MAGIC &&
-           ::readlinkat(link.get(), "", &first, 1) == 1 && first != '/';
-}
-
 enum class Step { folder, link, end, failed };
 
 // Takes the next name off `names`, in `folder`: into a folder, through a link, or at the end,
@@ -126,6 +115,14 @@ std::string folder_of(const std::string& path) {
 bool planted_in_sticky_folder(const struct stat& folder, uid_t owner) {
     return (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0 &&
            owner != ::geteuid() && owner != folder.st_uid;
+}
+
+bool leads_to_no_path(const Descriptor& link) {
+    struct statfs info {};
+    char first = 0;
+    return ::fstatfs(link.get(), &info) == 0 &&
+           static_cast<std::uint32_t>(info.f_type) == PROC_SUPER_MAGIC &&
+           ::readlinkat(link.get(), "", &first, 1) == 1 && first != '/';
 }
 
 std::optional<PathEnd> follow_path(const std::string& name) {

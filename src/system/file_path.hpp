@@ -44,6 +44,11 @@ struct PathEnd {
 // missing, a loop of links, an empty name.
 std::optional<PathEnd> follow_path(const std::string& name);
 
+// Whether `link` (opened O_PATH | O_NOFOLLOW) is one of the kernel's own links to an open file
+// (/dev/stdout leads to /proc/self/fd/1), whose text names a pipe or socket ("pipe:[1234]")
+// rather than a path: only the kernel can follow it.
+bool leads_to_no_path(const Descriptor& link);
+
 // Whether a file owned by `owner` in `folder` stands in a sticky folder that anyone may write
 // in, owned neither by this process nor by the folder's owner: planted there by another user.
 bool planted_in_sticky_folder(const struct stat& folder, uid_t owner);

@@ -324,8 +324,15 @@ class Decider {
         if (found_.node.get() < 0) {
             return errno == ENOENT ? make_for_free_name(found_, way_) : Decision::refused;
         }
-        if (::fstat(found_.node.get(), &found_.info) != 0 || ::fstat(folder, &found_.folder) != 0 ||
-            !look_through_kernel_link()) {
+        if (::fstat(found_.node.get(), &found_.info) != 0 || ::fstat(folder, &found_.folder) != 0) {
+            return Decision::refused;
+        }
+        if (S_ISLNK(found_.info.st_mode) && !leads_to_no_path(found_.node)) {
+            // A link put at the name since the path was followed: followed again, under the
+            // same guard as any other link.
+            return Decision::again;
+        }
+        if (!look_through_kernel_link()) {
             return Decision::refused;
         }
         if (own_output_ && is_standard_output()) {
