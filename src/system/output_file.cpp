@@ -373,6 +373,12 @@ class Decider {
             return Decision::refused;
         }
         if (type == S_IFIFO || type == S_IFCHR || type == S_IFBLK) {
+            // Opened only once the text is ready; whether it may be is known now. A kernel too
+            // old to tell of a node by its descriptor leaves it to that open.
+            if (::faccessat(found_.node.get(), "", W_OK, AT_EMPTY_PATH | AT_EACCESS) != 0 &&
+                errno != EINVAL && errno != ENOSYS) {
+                return Decision::refused;
+            }
             Destination::Stream stream;
             stream.node = std::move(found_.node);
             stream.end = std::move(found_.end);
@@ -467,7 +473,7 @@ bool Destination::prepare(std::uint64_t length, bool own_output) {
     if (decision == Decision::refused) {
         const int error = errno;
         way_ = std::monostate();
-        report("ERREUR: Impossible d'ouvrir le fichier \"" + name_ + "\"" + cause(error));
+        report(open_failure_line() + cause(error));
         return false;
     }
     return reserve();
@@ -528,18 +534,27 @@ bool Destination::reserve() {
         return true;
     }
     const int error = errno;
+    if (error == EOPNOTSUPP || error == ENOSYS) {
+        return true;
+    }
     if (error == EFBIG) {
         report(too_long() + required(length_) + cause(error));
     } else if (error == ENOSPC || error == EDQUOT) {
         report(no_space() + required(needed) + cause(error));
+    } else {
+        report(open_failure_line() + cause(error));
     }
-    return error != EFBIG && error != ENOSPC && error != EDQUOT;
+    return false;
 }
 
 bool Destination::write(const CBitmap& bitmap, std::span<char> block) {
     int fd = -1;
     if (auto* stream = std::get_if<Stream>(&way_)) {
-        fd = open_stream(*stream) ? stream->out.get() : -1;
+        if (!open_stream(*stream)) {
+            report(open_failure_line() + cause(errno));
+            return false;
+        }
+        fd = stream->out.get();
     } else if (auto* replace = std::get_if<Replace>(&way_)) {
         fd = replace->made.get();
     } else if (auto* rewrite = std::get_if<InPlace>(&way_)) {
@@ -612,6 +627,11 @@ void Destination::discard() {
     }
     // The old file's lock goes with it: a waiting run takes it, the file gone or replaced.
     way_ = std::monostate();
+}
+
+// "ERREUR: Impossible d'ouvrir le fichier ...", the start of the line of a refused destination.
+std::string Destination::open_failure_line() const {
+    return "ERREUR: Impossible d'ouvrir le fichier \"" + name_ + "\"";
 }
 
 // "ERREUR: Impossible d'ecrire le fichier ...", the start of the line of a failed write.

@@ -102,6 +102,7 @@ class Destination {
 
   private:
     bool reserve();
+    std::string open_failure_line() const;
     std::string write_failure_line() const;
     std::string too_long() const;
     std::string no_space() const;
