@@ -76,7 +76,7 @@ Step step(Descriptor& folder, std::deque<std::string>& names, std::optional<Path
         end = PathEnd{std::move(folder), std::move(next)};
         return Step::end;
     }
-    if (S_ISLNK(info.st_mode) && names.empty() && leads_to_no_path(at)) {
+    if (S_ISLNK(info.st_mode) && names.empty() && leads_to_no_path(folder, next)) {
         end = PathEnd{std::move(folder), std::move(next)};
         return Step::end;
     }
@@ -117,12 +117,15 @@ bool planted_in_sticky_folder(const struct stat& folder, uid_t owner) {
            owner != ::geteuid() && owner != folder.st_uid;
 }
 
-bool leads_to_no_path(const Descriptor& link) {
+bool leads_to_no_path(const Descriptor& folder, const std::string& name) {
     struct statfs info {};
     char first = 0;
-    return ::fstatfs(link.get(), &info) == 0 &&
+    struct stat target {};
+    return ::fstatfs(folder.get(), &info) == 0 &&
            static_cast<std::uint32_t>(info.f_type) == PROC_SUPER_MAGIC &&
-           ::readlinkat(link.get(), "", &first, 1) == 1 && first != '/';
+           ::readlinkat(folder.get(), name.c_str(), &first, 1) == 1 &&
+           (first != '/' ||
+            (::fstatat(folder.get(), name.c_str(), &target, 0) == 0 && target.st_nlink == 0));
 }
 
 std::optional<PathEnd> follow_path(const std::string& name) {

@@ -29,8 +29,8 @@ class Descriptor {
 std::string folder_of(const std::string& path);
 
 // The end of a name: the folder that holds the file (opened O_PATH) and its name there, which
-// is no symbolic link but one of the kernel's own to a pipe or socket. The file itself may not
-// exist.
+// is no symbolic link but one of the kernel's own to a pipe, socket or file with no name. The file
+// itself may not exist.
 struct PathEnd {
     Descriptor folder;
     std::string base;
@@ -44,10 +44,11 @@ struct PathEnd {
 // missing, a loop of links, an empty name.
 std::optional<PathEnd> follow_path(const std::string& name);
 
-// Whether `link` (opened O_PATH | O_NOFOLLOW) is one of the kernel's own links to an open file
-// (/dev/stdout leads to /proc/self/fd/1), whose text names a pipe or socket ("pipe:[1234]")
-// rather than a path: only the kernel can follow it.
-bool leads_to_no_path(const Descriptor& link);
+// Whether the link `name` in `folder` is one of the kernel's own links to an open file
+// (/dev/stdout leads to /proc/self/fd/1) whose text names no path of it: a pipe or socket
+// ("pipe:[1234]"), or a file that no name leads to any more ("/tmp/x (deleted)", a memfd). Only
+// the kernel can follow it.
+bool leads_to_no_path(const Descriptor& folder, const std::string& name);
 
 // Whether a file owned by `owner` in `folder` stands in a sticky folder that anyone may write
 // in, owned neither by this process nor by the folder's owner: planted there by another user.

@@ -327,7 +327,7 @@ class Decider {
         if (::fstat(found_.node.get(), &found_.info) != 0 || ::fstat(folder, &found_.folder) != 0) {
             return Decision::refused;
         }
-        if (S_ISLNK(found_.info.st_mode) && !leads_to_no_path(found_.node)) {
+        if (S_ISLNK(found_.info.st_mode) && !leads_to_no_path(found_.end.folder, found_.end.base)) {
             // A link put at the name since the path was followed: followed again, under the
             // same guard as any other link.
             return Decision::again;
@@ -360,6 +360,7 @@ class Decider {
         }
         found_.node = Descriptor(
             ::openat(found_.end.folder.get(), found_.end.base.c_str(), O_PATH | O_CLOEXEC));
+        through_kernel_link_ = true;
         return found_.node.get() >= 0 && ::fstat(found_.node.get(), &found_.info) == 0;
     }
 
@@ -397,8 +398,10 @@ class Decider {
     Decision decide_for_file() {
         const int folder = found_.end.folder.get();
         const char* const base = found_.end.base.c_str();
+        // Only the kernel's own link is followed: any other was refused or walked before.
+        const int no_follow = through_kernel_link_ ? 0 : O_NOFOLLOW;
         Descriptor file(
-            ::openat(folder, base, O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+            ::openat(folder, base, O_WRONLY | no_follow | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
         struct stat opened {};
         if (file.get() < 0 || ::fcntl(file.get(), F_SETFL, 0) != 0 ||
             ::fstat(file.get(), &opened) != 0) {
@@ -410,7 +413,8 @@ class Decider {
         lock(file.get());
         // The run that held the lock may have replaced or removed the file meanwhile.
         struct stat now {};
-        if (::fstatat(folder, base, &now, AT_SYMLINK_NOFOLLOW) != 0 || !same_file(now, opened)) {
+        if (::fstatat(folder, base, &now, through_kernel_link_ ? 0 : AT_SYMLINK_NOFOLLOW) != 0 ||
+            !same_file(now, opened)) {
             return Decision::again;
         }
         if (::fstat(file.get(), &found_.info) != 0) {
@@ -420,7 +424,8 @@ class Decider {
     }
 
     Decision replace_or_in_place(Descriptor file) {
-        if (found_.info.st_nlink > 1 || mounted_on(file.get()) ||
+        // A file with no name (reached through the kernel's link) has no name to replace.
+        if (found_.info.st_nlink != 1 || mounted_on(file.get()) ||
             names_fixed(found_.end.folder.get()) || sticky_keeps(found_.folder, found_.info)) {
             return in_place(std::move(file));
         }
@@ -458,6 +463,7 @@ class Decider {
     bool own_output_;
     Way& way_;
     Found found_;
+    bool through_kernel_link_ = false;
 };
 
 }  // namespace

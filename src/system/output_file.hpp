@@ -10,7 +10,9 @@
 //   nothing: the name is free     make a file in the folder                      replace
 //   a file                        make one beside it that takes on its identity  replace
 //   a file                        not so, for one of these reasons only:         in place
-//                                 - another hard link leads to it
+//                                 - another hard link leads to it, or none does (a
+//                                   deleted file or a memfd, named by the kernel's
+//                                   link to a descriptor: /proc/self/fd/N)
 //                                 - an owner, group, mode, attribute or capability
 //                                   that the run may not give (EPERM, EINVAL,
 //                                   EOPNOTSUPP)
