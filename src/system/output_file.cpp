@@ -531,18 +531,21 @@ bool Destination::reserve() {
         report(no_space() + figures(needed, available, "disponibles"));
         return false;
     }
-    // A new file takes the space whole, given back by its removal should the run fail; an old
-    // one is not grown past its content. A refusal here knows better than the free space: a
-    // quota, say. Where the file system cannot reserve (EOPNOTSUPP), the check above is all.
-    const int mode = replace != nullptr ? 0 : FALLOC_FL_KEEP_SIZE;
+    return allocate(fd, replace == nullptr, needed);
+}
+
+// Takes the text's space in the file: whole for a new file, given back by its removal should the
+// run fail; only within its content for an old one (`keep_size`). A refusal here knows better
+// than the free space: a quota, say. Where the file system cannot reserve (EOPNOTSUPP), the
+// check of the free space is all.
+bool Destination::allocate(int fd, bool keep_size, std::uint64_t needed) {
+    const int mode = keep_size ? FALLOC_FL_KEEP_SIZE : 0;
     if (restarted_on_eintr([&] { return ::fallocate(fd, mode, 0, static_cast<off_t>(length_)); }) ==
-        0) {
+            0 ||
+        errno == EOPNOTSUPP || errno == ENOSYS) {
         return true;
     }
     const int error = errno;
-    if (error == EOPNOTSUPP || error == ENOSYS) {
-        return true;
-    }
     if (error == EFBIG) {
         report(too_long() + required(length_) + cause(error));
     } else if (error == ENOSPC || error == EDQUOT) {

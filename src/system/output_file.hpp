@@ -104,6 +104,7 @@ class Destination {
 
   private:
     bool reserve();
+    bool allocate(int fd, bool keep_size, std::uint64_t needed);
     std::string open_failure_line() const;
     std::string write_failure_line() const;
     std::string too_long() const;
