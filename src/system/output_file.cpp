@@ -130,10 +130,10 @@ bool names_fixed(int folder) {
 }
 
 // In a sticky folder, only the file's owner, the folder's or root may replace a file.
-bool sticky_keeps(const struct stat& folder, const struct stat& file) {
+bool sticky_keeps(const struct stat& folder_info, const struct stat& file_info) {
     const uid_t self = ::geteuid();
-    return (folder.st_mode & S_ISVTX) != 0 && self != 0 && file.st_uid != self &&
-           folder.st_uid != self;
+    return (folder_info.st_mode & S_ISVTX) != 0 && self != 0 && file_info.st_uid != self &&
+           folder_info.st_uid != self;
 }
 
 // A make of a new file that says that the run may not add a name to the folder, rather than
@@ -286,7 +286,7 @@ struct Found {
     PathEnd end;
     Descriptor node;  // O_PATH, -1 when the name is free
     struct stat info {};
-    struct stat folder {};
+    struct stat folder_info {};
 };
 
 // The new file for a free name, made where the name would be. Any failure is a refusal.
@@ -295,7 +295,7 @@ Decision make_for_free_name(Found& found,
                                          Destination::InPlace>& way) {
     Destination::Replace replace;
     replace.end = std::move(found.end);
-    replace.folder =
+    replace.folder_to_sync =
         Descriptor(::openat(replace.end.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!make_file(replace, 0666, !names_fixed(replace.end.folder.get()))) {
         return Decision::refused;
@@ -324,7 +324,8 @@ class Decider {
         if (found_.node.get() < 0) {
             return errno == ENOENT ? make_for_free_name(found_, way_) : Decision::refused;
         }
-        if (::fstat(found_.node.get(), &found_.info) != 0 || ::fstat(folder, &found_.folder) != 0) {
+        if (::fstat(found_.node.get(), &found_.info) != 0 ||
+            ::fstat(folder, &found_.folder_info) != 0) {
             return Decision::refused;
         }
         if (S_ISLNK(found_.info.st_mode) && !leads_to_no_path(found_.end.folder, found_.end.base)) {
@@ -369,7 +370,7 @@ class Decider {
         // A file or FIFO that another user planted in a shared sticky folder, to be read or to
         // hold the run, as the kernel guards an open that may create it.
         if ((type == S_IFREG || type == S_IFIFO) &&
-            planted_in_sticky_folder(found_.folder, found_.info.st_uid)) {
+            planted_in_sticky_folder(found_.folder_info, found_.info.st_uid)) {
             errno = EACCES;
             return Decision::refused;
         }
@@ -426,12 +427,12 @@ class Decider {
     Decision replace_or_in_place(Descriptor file) {
         // A file with no name (reached through the kernel's link) has no name to replace.
         if (found_.info.st_nlink != 1 || mounted_on(file.get()) ||
-            names_fixed(found_.end.folder.get()) || sticky_keeps(found_.folder, found_.info)) {
+            names_fixed(found_.end.folder.get()) || sticky_keeps(found_.folder_info, found_.info)) {
             return in_place(std::move(file));
         }
         Destination::Replace replace;
         replace.end = std::move(found_.end);
-        replace.folder =
+        replace.folder_to_sync =
             Descriptor(::openat(replace.end.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         replace.old = std::move(file);
         replace.old_info = found_.info;
@@ -592,9 +593,9 @@ bool Destination::commit() {
         }
         // The new name itself reaches the disk, so that a machine that stops now keeps the
         // picture. A folder the run may not read cannot be made durable; the picture is whole.
-        const bool durable = replace->folder.get() < 0 || restarted_on_eintr([&] {
-                                                              return ::fsync(replace->folder.get());
-                                                          }) == 0;
+        const bool durable =
+            replace->folder_to_sync.get() < 0 ||
+            restarted_on_eintr([&] { return ::fsync(replace->folder_to_sync.get()); }) == 0;
         const int error = errno;
         way_ = std::monostate();
         if (!durable) {

@@ -90,8 +90,8 @@ class Destination {
     };
     struct Replace {
         PathEnd end;
-        Descriptor folder;  // opened to be made durable where the run may read it
-        Descriptor old;     // the file replaced (locked), none for a free name
+        Descriptor folder_to_sync;  // the folder, opened to be made durable where it may be read
+        Descriptor old;             // the file replaced (locked), none for a free name
         struct stat old_info {};
         Descriptor made;
         std::string hidden;  // the new file's hidden name; empty while it has none
