@@ -26,6 +26,9 @@ std::deque<std::string> split(const std::string& path) {
         }
         at = slash + 1;
     }
+    if (path.ends_with('/') && !names.empty()) {
+        names.emplace_back(".");  // a path that ends in a slash names a folder, never a file
+    }
     return names;
 }
 
@@ -130,9 +133,6 @@ bool leads_to_no_path(const Descriptor& folder, const std::string& name) {
 
 std::optional<PathEnd> follow_path(const std::string& name) {
     std::deque<std::string> names = split(name);
-    if (name.ends_with('/') && !names.empty()) {
-        names.emplace_back(".");  // a name that ends in a slash names a folder, never a file
-    }
     Descriptor folder = open_start(name);
     if (names.empty() || folder.get() < 0) {
         errno = names.empty() && folder.get() >= 0 ? (name.empty() ? ENOENT : EISDIR) : errno;
