@@ -89,15 +89,25 @@ void draw(CBitmap& bitmap, const Options& options) {
     }
 }
 
-// Descriptors 0, 1 and 2 that the run was started without are opened on /dev/null before
-// anything else is opened: else the output file could take one of their numbers, and a message
-// meant for standard error would land in it. Returns whether the standard output is the run's
-// own, rather than such a stand-in, which a file named /dev/null is not to be written through.
+// A stand-in for the closed descriptor `fd`, the lowest free one, read-only so that writing
+// there fails as it would have on the closed descriptor. The standard output's is the read end
+// of a pipe, which no file name leads to but the kernel's own link to it (/dev/stdout).
+bool open_stand_in(int fd) {
+    if (fd != STDOUT_FILENO) {
+        return ::open("/dev/null", O_RDONLY) != -1;
+    }
+    int ends[2];
+    return ::pipe(ends) == 0 && ::close(ends[1]) == 0;
+}
+
+// Descriptors 0, 1 and 2 that the run was started without are given stand-ins before anything
+// else is opened: else the output file could take one of their numbers, and a message meant for
+// standard error would land in it. Returns whether the standard output is the run's own, rather
+// than such a stand-in, which no file name is to be written through.
 bool open_standard_streams() {
     const bool own_output = ::fcntl(STDOUT_FILENO, F_GETFD) != -1;
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        // Read-only, so that writing there fails as it would have on the closed descriptor.
-        if (::fcntl(fd, F_GETFD) == -1 && ::open("/dev/null", O_RDONLY) == -1) {
+        if (::fcntl(fd, F_GETFD) == -1 && !open_stand_in(fd)) {
             std::_Exit(EXIT_FAILURE);  // nowhere even to say so
         }
     }

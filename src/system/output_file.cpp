@@ -336,6 +336,10 @@ class Decider {
         if (!look_through_kernel_link()) {
             return Decision::refused;
         }
+        if (!own_output_ && is_standard_output()) {
+            errno = EBADF;  // the closed standard output's stand-in, named as /dev/stdout
+            return Decision::refused;
+        }
         if (own_output_ && is_standard_output()) {
             // The run's own standard output, under whatever name: written through the
             // descriptor the shell opened, so that ">>" appends and nothing is cut.
