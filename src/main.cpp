@@ -148,7 +148,7 @@ bool make_picture(const Options& options, bool own_output) {
     if (!fits_in_memory(options)) {
         return false;
     }
-    // The second is taken as the clock's would be, cut to the generator's seed the same way.
+    // The second is taken as the clock's would be, and cut to the generator's seed alike.
     seed_triangle(static_cast<unsigned>(options.epoch ? *options.epoch : std::time(nullptr)));
     CBitmap bitmap(options.width, options.height, false);
     const auto block = std::make_unique_for_overwrite<char[]>(kTextBlockSize);

@@ -64,7 +64,7 @@ std::string read_environment(const char* source_date_epoch, Options& options);
 // optional sign, then at least one digit and nothing but digits up to the end.
 bool is_whole_number(std::string_view text);
 
-// Reads a number the way atoi does (leading white space, an optional sign, the digits up to the
+// Reads a number as atoi does (leading white space, an optional sign, the digits up to the
 // first other character, 0 when there are none) and takes it as unsigned 32-bit, so -1 gives
 // 4294967295. Values outside -2147483648 to 4294967295 give nothing instead of wrapping.
 std::optional<std::uint32_t> read_number(std::string_view text);

@@ -1,5 +1,5 @@
 // Where a file name leads: the folder that holds the file, or would hold it, past every symbolic
-// link on the way, and whether the run may follow those links at all.
+// link along the path, and whether the run may follow those links at all.
 #pragma once
 
 #include <sys/stat.h>
@@ -36,7 +36,7 @@ struct PathEnd {
     std::string base;
 };
 
-// Follows `name` one name at a time, every symbolic link on the way included, not only the
+// Follows `name` one name at a time, every symbolic link met included, not only the
 // last (but the kernel's own link to an open pipe or socket, which ends the path as it is). A link
 // that the kernel's guard of shared sticky folders would not follow (protected_symlinks = 1) is
 // refused with EACCES whatever the machine's own setting, so that a run as root never writes where

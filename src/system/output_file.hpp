@@ -42,7 +42,7 @@
 //   committed  nothing                               -                  nothing to do
 //   discarded  nothing                               -                  nothing to do
 //
-// A run that ends in any other way discards: a failure, an exception, a signal (a new file with
+// A run that ends otherwise discards: a failure, an exception, a signal (a new file with
 // no name goes with the process, even on SIGKILL; a hidden name goes with the signal handler).
 #pragma once
 

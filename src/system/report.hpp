@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-// One line on standard error, flushed at once: every failure is told this way, in one line that
+// One line on standard error, flushed at once: every failure is told so, in one line that
 // begins "ERREUR: ".
 void report(std::string_view line);
 
