@@ -46,7 +46,7 @@ void BM_draw(benchmark::State& state) {
 BENCHMARK(BM_draw<draw_triangle>)->Name("BM_draw_triangle")->Apply(size_args);
 BENCHMARK(BM_draw<draw_fern>)->Name("BM_draw_fern")->Apply(size_args);
 
-// The text as a run writes it: encoded into one 64 KiB block, handed on each time it fills, here
+// The text as a run writes it: encoded into one 64 KiB buffer, handed on each time it fills, here
 // to a sink that only looks at it. Sparse: a fern drawn as in the default run, mostly zero bytes
 // as real pictures are. Dense: every bit set, so no byte takes the encoder's shortcut for zeros.
 template <bool kDense>
@@ -56,13 +56,13 @@ void BM_write_xbm(benchmark::State& state) {
     if (!kDense) {
         draw_fern(bitmap, 100000);
     }
-    std::vector<char> block(std::size_t{1} << 16);
+    std::vector<char> buffer(std::size_t{1} << 16);
     const auto sink = [](void*, const char* data, std::size_t) {
         benchmark::DoNotOptimize(data);
         return true;
     };
     for (auto _ : state) {
-        benchmark::DoNotOptimize(write_xbm(bitmap, block, sink, nullptr));
+        benchmark::DoNotOptimize(write_xbm(bitmap, buffer, sink, nullptr));
     }
     state.SetBytesProcessed(
         static_cast<std::int64_t>(state.iterations()) *

@@ -114,13 +114,13 @@ bool open_standard_streams() {
     return own_output;
 }
 
-// Whether the run fits in the memory the system can give: the bitmap, the block of text, and
+// Whether the run fits in the memory the system can give: the bitmap, the text's buffer, and
 // the text itself where the file is kept in memory, where it stands beside the old file until it
 // replaces it. If not, says so in one line with the figures. True when the system tells nothing
 // of its memory.
 bool fits_in_memory(const Options& options) {
-    // The bitmap and the text block lie in the process's own memory, whatever the machine has.
-    const std::uint64_t held = bitmap_footprint(options.width, options.height) + kTextBlockSize;
+    // The bitmap and the text's buffer lie in the process's own memory, whatever the machine has.
+    const std::uint64_t held = bitmap_footprint(options.width, options.height) + kTextBufferSize;
     if (held > address_space()) {
         report(memory_error(options.width, options.height) +
                figures(held, address_space(), "adressables"));
@@ -131,7 +131,7 @@ bool fits_in_memory(const Options& options) {
         return true;
     }
     const std::uint64_t text = xbm_text_length(options.width, options.height);
-    const std::uint64_t needed = bitmap_footprint(options.width, options.height) + kTextBlockSize +
+    const std::uint64_t needed = bitmap_footprint(options.width, options.height) + kTextBufferSize +
                                  (kept_in_memory(options.file_name) ? text : 0);
     if (needed <= *available) {
         return true;
@@ -151,7 +151,7 @@ bool make_picture(const Options& options, bool own_output) {
     // The second is taken as the clock's would be, and cut to the generator's seed alike.
     seed_triangle(static_cast<unsigned>(options.epoch ? *options.epoch : std::time(nullptr)));
     CBitmap bitmap(options.width, options.height, false);
-    const auto block = std::make_unique_for_overwrite<char[]>(kTextBlockSize);
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kTextBufferSize);
     const std::uint64_t length = xbm_text_length(options.width, options.height);
     Destination destination(options.file_name);
     if (!destination.prepare(length, own_output)) {
@@ -159,7 +159,7 @@ bool make_picture(const Options& options, bool own_output) {
     }
     draw(bitmap, options);
     start_phase(Phase::writing, length);
-    return destination.write(bitmap, {block.get(), kTextBlockSize}) && destination.commit();
+    return destination.write(bitmap, {buffer.get(), kTextBufferSize}) && destination.commit();
 }
 
 }  // namespace

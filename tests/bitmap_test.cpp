@@ -23,8 +23,8 @@ TEST(XbmText, WorkedExampleAndFilledRows) {
 
 // Rows of 1, 2, 3, 8, 9, 17 and 256 bytes, around the encoder's eight-byte shortcut, byte k of row
 // y holding k + y: the text has the length the format gives, every byte value in capital hex, and
-// comes out the same through blocks of any size.
-TEST(XbmText, LengthHexAndAnyBlock) {
+// comes out the same through buffers of any size.
+TEST(XbmText, LengthHexAndAnyBuffer) {
     std::string row = "{\n";  // the first row of the widest picture
     for (int value = 0; value < 256; ++value) {
         row += {'0', 'x', "0123456789ABCDEF"[value >> 4], "0123456789ABCDEF"[value & 15]};
@@ -43,14 +43,14 @@ TEST(XbmText, LengthHexAndAnyBlock) {
         EXPECT_EQ(text.size(), 65 + std::to_string(width).size() + 1 + 6 * ((width + 7) / 8) * 3);
         EXPECT_EQ(text.size(), xbm_text_length(width, 3)) << width;
         EXPECT_TRUE(width < 2048 || text.find(row) != std::string::npos);
-        for (const std::size_t size : {kMinXbmBlock, std::size_t{100}, std::size_t{4096}}) {
-            std::string streamed, block(size, '\0');
+        for (const std::size_t size : {kMinXbmBuffer, std::size_t{100}, std::size_t{4096}}) {
+            std::string streamed, buffer(size, '\0');
             const auto append = [](void* to, const char* data, std::size_t n) {
                 static_cast<std::string*>(to)->append(data, n);
                 return true;
             };
-            EXPECT_TRUE(write_xbm(bitmap, block, append, &streamed));
-            EXPECT_EQ(streamed, text) << "width " << width << ", block " << size;
+            EXPECT_TRUE(write_xbm(bitmap, buffer, append, &streamed));
+            EXPECT_EQ(streamed, text) << "width " << width << ", buffer " << size;
         }
     }
     EXPECT_EQ(char_to_hex(10) + char_to_hex(0x9f), "0x0A0x9F");

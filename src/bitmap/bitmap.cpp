@@ -103,12 +103,12 @@ void prepare_for_writing(const char* memory, std::size_t size) {
 #endif
 }
 
-// Text is encoded into a caller's block, small enough to stay in cache, and handed on each time
-// it fills: nothing but the block is ever held, whatever the size of the picture.
+// Text is encoded into a caller's buffer, small enough to stay in cache, and handed on each time
+// it fills: nothing but the buffer is ever held, whatever the size of the picture.
 class TextBuilder {
   public:
-    TextBuilder(std::span<char> block, XbmSink sink, void* context)
-        : buffer_(block.data()), size_(block.size()), sink_(sink), context_(context) {}
+    TextBuilder(std::span<char> buffer, XbmSink sink, void* context)
+        : buffer_(buffer.data()), size_(buffer.size()), sink_(sink), context_(context) {}
 
     void put(std::string_view piece) {
         std::memcpy(claim(piece.size()), piece.data(), piece.size());
@@ -133,7 +133,7 @@ class TextBuilder {
         used_ += kCell;
     }
 
-    // Hands what the block holds to the sink; the block is then empty. After the sink has
+    // Hands what the buffer holds to the sink; the buffer is then empty. After the sink has
     // refused once, the rest is dropped.
     void flush() {
         if (ok_ && used_ > 0) {
@@ -144,7 +144,7 @@ class TextBuilder {
     bool ok() const { return ok_; }
 
   private:
-    // Claims `n` more bytes of the block, plus the padding of one stamp, flushing the block
+    // Claims `n` more bytes of the buffer, plus the padding of one stamp, flushing the buffer
     // first when they do not fit; returns where they start.
     char* claim(std::size_t n) {
         if (size_ - used_ < n + kPadding) {
@@ -155,7 +155,7 @@ class TextBuilder {
     std::size_t cells_that_fit() const { return (size_ - kPadding - used_) / kCell; }
     void advance_to(char* end) { used_ = static_cast<std::size_t>(end - buffer_); }
 
-    // Appends a cell for every byte of `bytes`, flushing the block as often as it fills.
+    // Appends a cell for every byte of `bytes`, flushing the buffer as often as it fills.
     void put_cells(std::span<const std::uint8_t> bytes) {
         const std::uint8_t* byte = bytes.data();
         const std::uint8_t* const last = byte + bytes.size();
@@ -273,8 +273,8 @@ std::uint64_t xbm_text_length(std::uint32_t width, std::uint32_t height) {
            row_text_length(bytes_per_row(width)) * height;
 }
 
-bool write_xbm(const CBitmap& bitmap, std::span<char> block, XbmSink sink, void* context) {
-    TextBuilder out(block, sink, context);
+bool write_xbm(const CBitmap& bitmap, std::span<char> buffer, XbmSink sink, void* context) {
+    TextBuilder out(buffer, sink, context);
     out.put(kWidthLine);
     out.put_decimal(bitmap.width);
     out.put("\n");
@@ -298,9 +298,9 @@ std::string CBitmap::tostr() const {
     std::string text;
     text.reserve(to_size(xbm_text_length(width, height)));
     prepare_for_writing(text.data(), text.capacity());
-    char block[2048];
+    char buffer[2048];
     write_xbm(
-        *this, block,
+        *this, buffer,
         [](void* context, const char* data, std::size_t size) {
             static_cast<std::string*>(context)->append(data, size);
             return true;

@@ -113,10 +113,10 @@ constexpr std::uint64_t bitmap_footprint(std::uint32_t width, std::uint32_t heig
 // Takes the XBM text a piece at a time, in order; returns false to stop the encoding.
 using XbmSink = bool (*)(void* context, const char* data, std::size_t size);
 
-// The smallest block write_xbm can encode through.
-inline constexpr std::size_t kMinXbmBlock = 64;
+// The smallest buffer write_xbm can encode through.
+inline constexpr std::size_t kMinXbmBuffer = 64;
 
-// Encodes the same text as tostr() through `block` (at least kMinXbmBlock bytes), handing the
-// block to `sink` each time it fills and once more at the end. Returns false as soon as the sink
+// Encodes the same text as tostr() through `buffer` (at least kMinXbmBuffer bytes), handing the
+// buffer to `sink` each time it fills and once more at the end. Returns false as soon as the sink
 // does, true once the whole text has been taken.
-bool write_xbm(const CBitmap& bitmap, std::span<char> block, XbmSink sink, void* context);
+bool write_xbm(const CBitmap& bitmap, std::span<char> buffer, XbmSink sink, void* context);

@@ -561,7 +561,7 @@ bool Destination::allocate(int fd, bool keep_size, std::uint64_t needed) {
     return false;
 }
 
-bool Destination::write(const CBitmap& bitmap, std::span<char> block) {
+bool Destination::write(const CBitmap& bitmap, std::span<char> buffer) {
     int fd = -1;
     if (auto* stream = std::get_if<Stream>(&way_)) {
         if (!open_stream(*stream)) {
@@ -577,7 +577,7 @@ bool Destination::write(const CBitmap& bitmap, std::span<char> block) {
     if (fd >= 0 && ::isatty(fd) == 1) {
         stop_progress();  // the text itself goes to the terminal: the line would tear it
     }
-    if (fd >= 0 && write_xbm(bitmap, block, write_all, &fd)) {
+    if (fd >= 0 && write_xbm(bitmap, buffer, write_all, &fd)) {
         return true;
     }
     report(write_failure_line() + cause(errno));

@@ -59,9 +59,9 @@
 #include "bitmap/bitmap.hpp"
 #include "file_path.hpp"
 
-// The text goes to the file through one block of this size. A bigger block costs page faults
+// The text goes to the file through one buffer of this size. A bigger buffer costs page faults
 // and cache misses on a small picture; a smaller one, system calls on a large one.
-inline constexpr std::size_t kTextBlockSize = std::size_t{1} << 16;
+inline constexpr std::size_t kTextBufferSize = std::size_t{1} << 16;
 
 class Destination {
   public:
@@ -75,8 +75,8 @@ class Destination {
     // space reserved. `own_output`: whether the standard output is the run's own, which a
     // name that leads to it writes through. Says in one line why it refuses.
     bool prepare(std::uint64_t length, bool own_output);
-    // Streams the bitmap's text through `block`. Says in one line why it failed.
-    bool write(const CBitmap& bitmap, std::span<char> block);
+    // Streams the bitmap's text through `buffer`. Says in one line why it failed.
+    bool write(const CBitmap& bitmap, std::span<char> buffer);
     // The name shows the whole text. Says in one line why it failed (then as discard()).
     bool commit();
     // The name shows what it showed before the run, as far as the way allows.
