@@ -539,10 +539,10 @@ bool Destination::reserve() {
     return allocate(fd, replace == nullptr, needed);
 }
 
-// Takes the text's space in the file: whole for a new file, given back by its removal should the
-// run fail; only within its content for an old one (`keep_size`). A refusal here knows better
-// than the free space: a quota, say. Where the file system cannot reserve (EOPNOTSUPP), the
-// check of the free space is all.
+// Takes the text's space in the file: for a new file, given back by its removal should the run
+// fail; for an old one (`keep_size`), its size unchanged, the blocks past its end given back by
+// discard(). A refusal here knows better than the free space: a quota, say. Where the file system
+// cannot reserve (EOPNOTSUPP), the check of the free space is all.
 bool Destination::allocate(int fd, bool keep_size, std::uint64_t needed) {
     const int mode = keep_size ? FALLOC_FL_KEEP_SIZE : 0;
     if (restarted_on_eintr([&] { return ::fallocate(fd, mode, 0, static_cast<off_t>(length_)); }) ==
