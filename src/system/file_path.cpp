@@ -106,7 +106,7 @@ Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
 
 bool Descriptor::close() {
     const int fd = std::exchange(fd_, -1);
-    // Linux closes the file even when a signal cuts the call short.
+    // Linux closes the descriptor even when a signal cuts the call short.
     return fd < 0 || ::close(fd) == 0 || errno == EINTR;
 }
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-// An open file, closed when it goes.
+// A file descriptor, closed when it goes (-1 for none).
 class Descriptor {
   public:
     Descriptor() = default;
@@ -18,7 +18,7 @@ class Descriptor {
     Descriptor& operator=(const Descriptor&) = delete;
     ~Descriptor() { close(); }
     int get() const { return fd_; }
-    // Closes the file; false when the close reports an error (a delayed write failing).
+    // Closes the descriptor; false when the close reports an error (a delayed write failing).
     bool close();
 
   private:
