@@ -49,10 +49,9 @@ struct CommandLine {
 
 // Positional arguments: file name, then optionally type, width, height and iterations, each
 // number a whole one (is_whole_number). --help, -h and --version are requests only as the sole
-// argument, where any other word beginning with
-// '-' (but "-" itself) is refused as an unknown option; anywhere else they are file names, as is
-// every other text (./--help writes a file of that name).
-// `argc` counts the program's name, as main receives it; argv[1..argc-1] are read.
+// argument, where any other word beginning with '-' (but "-" itself) is refused as an unknown
+// option; anywhere else they are file names, as is every other text (./--help writes a file of
+// that name). `argc` counts the program's name, as main receives it; argv[1..argc-1] are read.
 CommandLine read_command_line(int argc, const char* const* argv);
 
 // What SOURCE_DATE_EPOCH (`source_date_epoch`, null when unset) adds to `options`: when set and

@@ -28,7 +28,7 @@ TriangleNumbers g_triangle_numbers(1);
 }  // namespace
 
 void seed_triangle(unsigned seed) {
-    // Seeded whichever path draws, as the run always seeded it.
+    // Both seeded, so that whichever path draws gives the numbers rand() would.
     std::srand(seed);
     g_triangle_numbers = TriangleNumbers(seed);
 }
@@ -132,7 +132,7 @@ void draw_fern(CBitmap& bitmap, std::uint32_t iterations, PlotProgress progress)
     std::uint32_t state = kPowers[3];
     // The orbit does not depend on the size. Over the longest run, 2^32 - 1 points, x stays
     // within [-2.19, 2.66] and y within [0.002, 9.999]: columns 28 % to 77 % of the width and
-    // rows 0 to 84 % of the height, inside any bitmap without clipping.
+    // rows 0 to 83 % of the height, inside any bitmap without clipping.
     for (std::uint32_t left = iterations; left > 0;) {
         const std::uint32_t chunk_end = left - std::min(left, kPointsPerChunk);
         while (left > chunk_end) {
