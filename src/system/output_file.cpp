@@ -290,9 +290,7 @@ struct Found {
 };
 
 // The new file for a free name, made where the name would be. Any failure is a refusal.
-Decision make_for_free_name(Found& found,
-                            std::variant<std::monostate, Destination::Stream, Destination::Replace,
-                                         Destination::InPlace>& way) {
+Decision make_for_free_name(Found& found, Destination::Way& way) {
     Destination::Replace replace;
     replace.end = std::move(found.end);
     replace.folder_to_sync =
@@ -307,9 +305,7 @@ Decision make_for_free_name(Found& found,
 // The one decision, as the table at the top of the header says.
 class Decider {
   public:
-    using Way = std::variant<std::monostate, Destination::Stream, Destination::Replace,
-                             Destination::InPlace>;
-    Decider(const std::string& name, bool own_output, Way& way)
+    Decider(const std::string& name, bool own_output, Destination::Way& way)
         : name_(name), own_output_(own_output), way_(way) {}
 
     Decision decide() {
@@ -466,7 +462,7 @@ class Decider {
 
     const std::string& name_;
     bool own_output_;
-    Way& way_;
+    Destination::Way& way_;
     Found found_;
     bool through_kernel_link_ = false;
 };

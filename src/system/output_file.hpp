@@ -101,6 +101,8 @@ class Destination {
         struct stat info {};
         std::optional<std::vector<char>> capability;
     };
+    // None before prepare() and after commit() or discard().
+    using Way = std::variant<std::monostate, Stream, Replace, InPlace>;
 
   private:
     bool reserve();
@@ -112,5 +114,5 @@ class Destination {
 
     std::string name_;
     std::uint64_t length_ = 0;
-    std::variant<std::monostate, Stream, Replace, InPlace> way_;
+    Way way_;
 };
