@@ -1,5 +1,6 @@
 // Preloaded into the end-to-end runs: every call of time() gives the same second, so that the
-// triangle's seed, and with it its picture, is known.
+// triangle's seed, and with it its picture, is known; and, on demand, a monotonic clock of a
+// fixed step (below).
 #include <dlfcn.h>
 
 #include <cstdlib>
