@@ -54,7 +54,7 @@ std::uint64_t row_text_length(std::uint64_t row_bytes) {
     return row_bytes == 0 ? 2 : kCell * row_bytes;
 }
 
-// Eight zero bytes, the commonest run in a sparse picture, written out at once.
+// Eight zero bytes, the commonest stretch of a sparse picture, written out at once.
 constexpr auto kZeroCells = [] {
     std::array<char, 8 * kCell> cells{};
     for (std::size_t i = 0; i < cells.size(); i += kCell) {
