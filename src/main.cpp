@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -176,10 +175,6 @@ void help() {
 
 int main(int argc, char* argv[]) {
     const bool own_output = open_standard_streams();
-    // The causes that end some lines come from the C library, in the user's language and
-    // characters; the program's own words and numbers stay as they are, LC_NUMERIC untouched.
-    std::setlocale(LC_MESSAGES, "");
-    std::setlocale(LC_CTYPE, "");
     handle_ending_signals();
     // A file-size limit is checked before the file is touched; should a write still pass one, it
     // fails and is reported instead of the kernel killing the run mid-write.

@@ -1,5 +1,6 @@
 #include "report.hpp"
 
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 
@@ -56,5 +57,14 @@ std::string figures(std::uint64_t needed, std::uint64_t available, std::string_v
 }
 
 std::string cause(int error) {
+    // The C library's words, in the user's language and characters; the program's own words and
+    // numbers stay as they are, LC_NUMERIC untouched. Asked for at the first cause only, so that
+    // a run that goes well never loads the locale's files.
+    static const bool localized = [] {
+        std::setlocale(LC_MESSAGES, "");
+        std::setlocale(LC_CTYPE, "");
+        return true;
+    }();
+    static_cast<void>(localized);
     return " : " + std::string(std::strerror(error));
 }
