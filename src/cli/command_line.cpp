@@ -47,20 +47,24 @@ CommandLine refuse(std::string error) {
     return {Options{}, Request::picture, std::move(error)};
 }
 
-// The argument is echoed as typed: what read_number made of it (-5 read as 4294967291) would
-// only puzzle the person who typed it.
+// The refusal of a number argument, `fault` saying what is wrong with it and `allowed` what it
+// may be, before its range. The argument is echoed as typed: what read_number made of it (-5
+// read as 4294967291) would only puzzle the person who typed it.
+CommandLine refuse_number(const NumberParameter& number, std::string_view typed,
+                          std::string_view fault, std::string_view allowed) {
+    return refuse("ERREUR: " + std::string(number.title) + " " + std::string(fault) + " :\"" +
+                  std::string(typed) + "\" (" + std::string(allowed) + "de " +
+                  std::to_string(number.lowest) + " a " + std::to_string(number.highest) + ")");
+}
+
 CommandLine out_of_range(const NumberParameter& number, std::string_view typed) {
-    return refuse("ERREUR: " + std::string(number.title) + " hors limites :\"" +
-                  std::string(typed) + "\" (de " + std::to_string(number.lowest) + " a " +
-                  std::to_string(number.highest) + ")");
+    return refuse_number(number, typed, "hors limites", "");
 }
 
 // The refusal of a number argument that is not a whole number, echoed as typed: read as atoi
 // reads it, 1e3 or 12abc would quietly draw a picture of the size it begins with.
 CommandLine malformed(const NumberParameter& number, std::string_view typed) {
-    return refuse("ERREUR: " + std::string(number.title) + " invalide :\"" + std::string(typed) +
-                  "\" (un nombre entier de " + std::to_string(number.lowest) + " a " +
-                  std::to_string(number.highest) + ")");
+    return refuse_number(number, typed, "invalide", "un nombre entier ");
 }
 
 // What a sole argument asks for: -h, or after "--" any beginning of "help" or "version", as
