@@ -130,8 +130,7 @@ bool fits_in_memory(const Options& options) {
         return true;
     }
     const std::uint64_t text = xbm_text_length(options.width, options.height);
-    const std::uint64_t needed = bitmap_footprint(options.width, options.height) + kTextBufferSize +
-                                 (kept_in_memory(options.file_name) ? text : 0);
+    const std::uint64_t needed = held + (kept_in_memory(options.file_name) ? text : 0);
     if (needed <= *available) {
         return true;
     }

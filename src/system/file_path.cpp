@@ -110,11 +110,6 @@ bool Descriptor::close() {
     return fd < 0 || ::close(fd) == 0 || errno == EINTR;
 }
 
-std::string folder_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 bool planted_in_sticky_folder(const struct stat& folder, uid_t owner) {
     return (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0 &&
            owner != ::geteuid() && owner != folder.st_uid;

@@ -25,9 +25,6 @@ class Descriptor {
     int fd_ = -1;
 };
 
-// The folder that a file at `path` is in, or would be made in: "." for a bare name.
-std::string folder_of(const std::string& path);
-
 // The end of a name: the folder that holds the file (opened O_PATH) and its name there, which
 // is no symbolic link but one of the kernel's own to a pipe, socket or file with no name. The file
 // itself may not exist.
