@@ -289,12 +289,18 @@ struct Found {
     struct stat folder_info {};
 };
 
-// The new file for a free name, made where the name would be. Any failure is a refusal.
-Decision make_for_free_name(Found& found, Destination::Way& way) {
+// A replacement at `end`, its folder opened to be made durable where the run may read it.
+Destination::Replace replacement_at(PathEnd end) {
     Destination::Replace replace;
-    replace.end = std::move(found.end);
+    replace.end = std::move(end);
     replace.folder_to_sync =
         Descriptor(::openat(replace.end.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return replace;
+}
+
+// The new file for a free name, made where the name would be. Any failure is a refusal.
+Decision make_for_free_name(Found& found, Destination::Way& way) {
+    Destination::Replace replace = replacement_at(std::move(found.end));
     if (!make_file(replace, 0666, !names_fixed(replace.end.folder.get()))) {
         return Decision::refused;
     }
@@ -332,11 +338,11 @@ class Decider {
         if (!look_through_kernel_link()) {
             return Decision::refused;
         }
-        if (!own_output_ && is_standard_output()) {
-            errno = EBADF;  // the closed standard output's stand-in, named as /dev/stdout
-            return Decision::refused;
-        }
-        if (own_output_ && is_standard_output()) {
+        if (is_standard_output()) {
+            if (!own_output_) {
+                errno = EBADF;  // the closed standard output's stand-in, named as /dev/stdout
+                return Decision::refused;
+            }
             // The run's own standard output, under whatever name: written through the
             // descriptor the shell opened, so that ">>" appends and nothing is cut.
             Destination::Stream stream;
@@ -430,10 +436,7 @@ class Decider {
             names_fixed(found_.end.folder.get()) || sticky_keeps(found_.folder_info, found_.info)) {
             return in_place(std::move(file));
         }
-        Destination::Replace replace;
-        replace.end = std::move(found_.end);
-        replace.folder_to_sync =
-            Descriptor(::openat(replace.end.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        Destination::Replace replace = replacement_at(std::move(found_.end));
         replace.old = std::move(file);
         replace.old_info = found_.info;
         if (!make_file(replace, 0600, true)) {
