@@ -99,7 +99,20 @@ void format_duration(char (&out)[32], double seconds) {
     }
 }
 
-void show(const char* text);
+// `text` over the line drawn before, cut to the terminal's width.
+void show(const char* text) {
+    // A line on show is one that a signal ending the run must erase.
+    clean_up_on_ending_signals(g_erase_on_ending_signal);
+    const std::size_t limit = std::min(kMaxWidth, terminal_columns() - 1);
+    const std::size_t length = std::min(std::strlen(text), limit);
+    // Blanks go over what is left of a longer line drawn before.
+    const std::size_t width = std::max(length, std::min(static_cast<std::size_t>(g_shown), limit));
+    auto line = kBlank;
+    std::copy(text, text + length, line.begin() + 1);
+    g_shown = static_cast<sig_atomic_t>(width);
+    g_room = static_cast<sig_atomic_t>(limit);
+    [[maybe_unused]] const auto written = ::write(STDERR_FILENO, line.data(), width + 1);
+}
 
 // "Dessin : 42 %, reste environ 1 min 05 s", over the line drawn before.
 void redraw(Clock::time_point now) {
@@ -124,19 +137,6 @@ void redraw(Clock::time_point now) {
     show(text);
 }
 
-// `text` over the line drawn before, cut to the terminal's width.
-void show(const char* text) {
-    const std::size_t limit = std::min(kMaxWidth, terminal_columns() - 1);
-    const std::size_t length = std::min(std::strlen(text), limit);
-    // Blanks go over what is left of a longer line drawn before.
-    const std::size_t width = std::max(length, std::min(static_cast<std::size_t>(g_shown), limit));
-    auto line = kBlank;
-    std::copy(text, text + length, line.begin() + 1);
-    g_shown = static_cast<sig_atomic_t>(width);
-    g_room = static_cast<sig_atomic_t>(limit);
-    [[maybe_unused]] const auto written = ::write(STDERR_FILENO, line.data(), width + 1);
-}
-
 }  // namespace
 
 void start_progress() {
@@ -154,7 +154,6 @@ void start_phase(Phase phase, std::uint64_t total) {
         g_progress.phase_start = Clock::now();
         // A line on show tells of the new phase at once: the phase may begin with a wait.
         if ((g_shown > 0 || phase == Phase::waiting) && in_foreground()) {
-            clean_up_on_ending_signals(g_erase_on_ending_signal);
             redraw(g_progress.phase_start);
         }
     }
@@ -173,7 +172,6 @@ void set_progress(std::uint64_t done) {
     if (!in_foreground()) {
         return;
     }
-    clean_up_on_ending_signals(g_erase_on_ending_signal);
     redraw(now);
 }
 
