@@ -45,6 +45,7 @@ bool follow_link(Descriptor& folder, const Descriptor& link, std::deque<std::str
         return false;
     }
     if (planted_in_sticky_folder(folder_info, link_info.st_uid)) {
+        set_refused_as_planted(true);
         errno = EACCES;
         return false;
     }
@@ -108,6 +109,18 @@ bool Descriptor::close() {
     const int fd = std::exchange(fd_, -1);
     // Linux closes the descriptor even when a signal cuts the call short.
     return fd < 0 || ::close(fd) == 0 || errno == EINTR;
+}
+
+namespace {
+bool g_refused_as_planted = false;
+}
+
+bool refused_as_planted() {
+    return g_refused_as_planted;
+}
+
+void set_refused_as_planted(bool planted) {
+    g_refused_as_planted = planted;
 }
 
 bool planted_in_sticky_folder(const struct stat& folder, uid_t owner) {

@@ -50,3 +50,7 @@ bool leads_to_no_path(const Descriptor& folder, const std::string& name);
 // Whether a file owned by `owner` in `folder` stands in a sticky folder that anyone may write
 // in, owned neither by this process nor by the folder's owner: planted there by another user.
 bool planted_in_sticky_folder(const struct stat& folder, uid_t owner);
+
+// Whether the last refusal of follow_path was of a link that another user planted.
+bool refused_as_planted();
+void set_refused_as_planted(bool planted);

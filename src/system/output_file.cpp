@@ -377,6 +377,7 @@ class Decider {
         // hold the run, as the kernel guards an open that may create it.
         if ((type == S_IFREG || type == S_IFIFO) &&
             planted_in_sticky_folder(found_.folder_info, found_.info.st_uid)) {
+            set_refused_as_planted(true);
             errno = EACCES;
             return Decision::refused;
         }
@@ -478,12 +479,13 @@ bool Destination::prepare(std::uint64_t length, bool own_output) {
     // Each new look follows another run's finished replacement of the file: no cap on them.
     while (decision == Decision::again) {
         discard();
+        set_refused_as_planted(false);
         decision = Decider(name_, own_output, way_).decide();
     }
     if (decision == Decision::refused) {
         const int error = errno;
         way_ = std::monostate();
-        report(open_failure_line() + cause(error));
+        report(refusal_line(error));
         return false;
     }
     return reserve();
@@ -555,7 +557,7 @@ bool Destination::allocate(int fd, bool keep_size, std::uint64_t needed) {
     } else if (error == ENOSPC || error == EDQUOT) {
         report(no_space() + required(needed) + cause(error));
     } else {
-        report(open_failure_line() + cause(error));
+        report(open_failure_line());
     }
     return false;
 }
@@ -564,7 +566,7 @@ bool Destination::write(const CBitmap& bitmap, std::span<char> buffer) {
     int fd = -1;
     if (auto* stream = std::get_if<Stream>(&way_)) {
         if (!open_stream(*stream)) {
-            report(open_failure_line() + cause(errno));
+            report(open_failure_line());
             return false;
         }
         fd = stream->out.get();
@@ -648,6 +650,19 @@ std::string Destination::open_failure_line() const {
 }
 
 // "ERREUR: Impossible d'ecrire le fichier ...", the start of the line of a failed write.
+// The line of a destination refused before the drawing: the open failure alone, but where its
+// cause is what the user must act on.
+std::string Destination::refusal_line(int error) const {
+    if (refused_as_planted()) {
+        return "ERREUR: Chemin du fichier \"" + name_ +
+               "\" refuse (lien ou fichier d'un autre utilisateur)" + cause(error);
+    }
+    if (error == ENOSPC || error == EDQUOT) {
+        return no_space() + cause(error);
+    }
+    return open_failure_line();
+}
+
 std::string Destination::write_failure_line() const {
     return "ERREUR: Impossible d'ecrire le fichier \"" + name_ + "\"";
 }

@@ -108,6 +108,7 @@ class Destination {
     bool reserve();
     bool allocate(int fd, bool keep_size, std::uint64_t needed);
     std::string open_failure_line() const;
+    std::string refusal_line(int error) const;
     std::string write_failure_line() const;
     std::string too_long() const;
     std::string no_space() const;
