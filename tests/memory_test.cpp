@@ -1,4 +1,5 @@
 #include "system/memory.hpp"
+#include "files/facts.hpp"
 
 #include <unistd.h>
 
@@ -49,7 +50,7 @@ TEST(KeptInMemory, WhereTheFileLivesOrWouldBeMade) {
         {(build / "new.xbm").string(), false},
     };
     for (const auto& [name, kept] : cases) {
-        EXPECT_EQ(kept_in_memory(name), kept) << name;
+        EXPECT_EQ(kept_in_memory(gather_facts(name, this_process(), true)), kept) << name;
     }
     fs::current_path(build);
     fs::remove_all(shm);
