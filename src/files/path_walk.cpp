@@ -60,33 +60,14 @@ class PathWalker {
             return failed(names_.empty() && folder_.get() >= 0 ? EISDIR : errno);
         }
         for (int links = 0; links <= kMaxLinks;) {
-            std::string next = std::move(names_.front());
-            names_.pop_front();
-            Descriptor at(::openat(folder_.get(), next.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-            struct stat info {};
-            if (at.get() < 0 || ::fstat(at.get(), &info) != 0) {
-                return missing(std::move(next));
-            }
-            if (!owners_match(info.st_uid)) {
-                return refused();
-            }
-            if (!S_ISLNK(info.st_mode) && names_.empty()) {
-                return ended(std::move(next), std::move(at), false);
-            }
-            if (!S_ISLNK(info.st_mode)) {
-                folder_ = std::move(at);
-                continue;
-            }
-            ++links;
-            if (file_system_type(folder_.get()) == PROC_SUPER_MAGIC) {
-                if (names_.empty()) {
-                    return through_kernel(std::move(next));
-                }
-                if (!enter_through_kernel(next)) {
-                    return failed(errno);
-                }
-            } else if (!follow(at, info.st_uid)) {
-                return walk_.planted ? refused() : failed(errno);
+            switch (step()) {
+                case Step::ended:
+                    return std::move(walk_);
+                case Step::link:
+                    ++links;
+                    break;
+                case Step::folder:
+                    break;
             }
             if (names_.empty()) {
                 // A link to "/" or a name such as "x/..": no file of its own in a folder.
@@ -97,35 +78,80 @@ class PathWalker {
     }
 
   private:
+    enum class Step { folder, link, ended };
+
+    // Takes the next name: into a folder, through a link, or to the walk's end (`walk_` then
+    // holds where, or why not).
+    Step step() {
+        std::string next = std::move(names_.front());
+        names_.pop_front();
+        Descriptor at(::openat(folder_.get(), next.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat info {};
+        if (at.get() < 0 || ::fstat(at.get(), &info) != 0) {
+            missing(std::move(next));
+            return Step::ended;
+        }
+        if (!owners_match(info.st_uid)) {
+            refused();
+            return Step::ended;
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            if (names_.empty()) {
+                ended(std::move(next), std::move(at), false);
+                return Step::ended;
+            }
+            folder_ = std::move(at);
+            return Step::folder;
+        }
+        return follow_link(std::move(next), at, info.st_uid);
+    }
+
+    Step follow_link(std::string name, const Descriptor& link, uid_t owner) {
+        if (file_system_type(folder_.get()) != PROC_SUPER_MAGIC) {
+            if (!follow(link, owner)) {
+                if (walk_.planted) {
+                    refused();
+                } else {
+                    walk_.error = errno;
+                }
+                return Step::ended;
+            }
+        } else if (names_.empty()) {
+            through_kernel(std::move(name));
+            return Step::ended;
+        } else if (!enter_through_kernel(name)) {
+            walk_.error = errno;
+            return Step::ended;
+        }
+        return Step::link;
+    }
+
+  private:
     Walk failed(int error) {
         walk_.error = error;
         return std::move(walk_);
     }
 
-    Walk refused() {
+    void refused() {
         walk_.planted = true;
-        return failed(EACCES);
+        walk_.error = EACCES;
     }
 
-    Walk ended(std::string base, Descriptor node, bool through_kernel) {
+    void ended(std::string base, Descriptor node, bool through_kernel) {
         walk_.end = PathEnd{std::move(folder_), std::move(base), std::move(node), through_kernel};
-        return std::move(walk_);
     }
 
     // The last name is free where its folder exists: the file would be made there, by the
     // folder's owner's leave.
-    Walk missing(std::string base) {
-        if (errno != ENOENT || !names_.empty()) {
-            return failed(errno);
-        }
+    void missing(std::string base) {
         struct stat folder_info {};
-        if (::fstat(folder_.get(), &folder_info) != 0) {
-            return failed(errno);
+        if (errno != ENOENT || !names_.empty() || ::fstat(folder_.get(), &folder_info) != 0) {
+            walk_.error = errno;
+        } else if (!owners_match(folder_info.st_uid)) {
+            refused();
+        } else {
+            ended(std::move(base), Descriptor(), false);
         }
-        if (!owners_match(folder_info.st_uid)) {
-            return refused();
-        }
-        return ended(std::move(base), Descriptor(), false);
     }
 
     // Whether the object just reached, owned by `owner`, is what each checked link whose text
@@ -182,12 +208,13 @@ class PathWalker {
 
     // One of /proc's links at the end of the name: the kernel knows what it leads to, which its
     // text may not say (a deleted file's reads "x (deleted)", a pipe's "pipe:[1234]").
-    Walk through_kernel(std::string base) {
+    void through_kernel(std::string base) {
         Descriptor node(::openat(folder_.get(), base.c_str(), O_PATH | O_CLOEXEC));
         if (node.get() < 0) {
-            return failed(errno);
+            walk_.error = errno;
+        } else {
+            ended(std::move(base), std::move(node), true);
         }
-        return ended(std::move(base), std::move(node), true);
     }
 
     // One of /proc's links within the name: the folder the kernel's link leads to (a

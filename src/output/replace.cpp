@@ -46,30 +46,29 @@ bool synced(int fd) {
 
 }  // namespace
 
-Prepared ReplaceWay::prepare(const WayContext& context) {
+// Opens the old file for its identity only, to read where the run may: a reader's lock or lease
+// on it holds nothing up.
+Prepared ReplaceWay::open_old(const WayContext& context) {
     const PathEnd& end = facts_.end;
-    folder_to_sync_ =
-        Descriptor(::openat(end.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!facts_.free()) {
-        // Opened for its identity only, to read where the run may: a reader's lock or lease on
-        // it holds nothing up.
-        constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-        old_ = Descriptor(::openat(end.folder.get(), end.base.c_str(), O_RDONLY | kFlags));
-        if (old_.get() < 0 && errno == EACCES) {
-            old_ = Descriptor(::openat(end.folder.get(), end.base.c_str(), O_WRONLY | kFlags));
-        }
-        struct stat opened {};
-        if (old_.get() < 0 || ::fstat(old_.get(), &opened) != 0) {
-            if (errno == ENOENT) {
-                return Prepared::again;
-            }
-            report(open_failure_line(context.name));
-            return Prepared::refused;
-        }
-        if (!same_file(opened, facts_.info)) {
-            return Prepared::again;
-        }
+    constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    old_ = Descriptor(::openat(end.folder.get(), end.base.c_str(), O_RDONLY | kFlags));
+    if (old_.get() < 0 && errno == EACCES) {
+        old_ = Descriptor(::openat(end.folder.get(), end.base.c_str(), O_WRONLY | kFlags));
     }
+    struct stat opened {};
+    if (old_.get() >= 0 && ::fstat(old_.get(), &opened) == 0) {
+        return same_file(opened, facts_.info) ? Prepared::ready : Prepared::again;
+    }
+    if (errno == ENOENT) {
+        return Prepared::again;
+    }
+    report(open_failure_line(context.name));
+    return Prepared::refused;
+}
+
+// The new file, with the old one's identity. What the run may not do here (add a name, give
+// that identity) makes a rewrite in place instead; any other failure is a refusal.
+Prepared ReplaceWay::make_new(const WayContext& context) {
     if (!make_file()) {
         const int error = errno;
         if (!facts_.free() && may_not_add(error)) {
@@ -79,18 +78,30 @@ Prepared ReplaceWay::prepare(const WayContext& context) {
                                                   : open_failure_line(context.name));
         return Prepared::refused;
     }
-    if (!facts_.free()) {
-        if (const int error = give_identity(old_.get(), facts_.info, made_.get()); error != 0) {
-            discard();
-            if (may_not_give(error)) {
-                return Prepared::in_place;
-            }
-            report(open_failure_line(context.name));
-            return Prepared::refused;
-        }
+    const int error = facts_.free() ? 0 : give_identity(old_.get(), facts_.info, made_.get());
+    if (error == 0) {
+        return Prepared::ready;
     }
-    return reserve_space(made_.get(), context.length, false, 0, context.name) ? Prepared::ready
-                                                                              : Prepared::refused;
+    discard();
+    if (may_not_give(error)) {
+        return Prepared::in_place;
+    }
+    report(open_failure_line(context.name));
+    return Prepared::refused;
+}
+
+Prepared ReplaceWay::prepare(const WayContext& context) {
+    folder_to_sync_ =
+        Descriptor(::openat(facts_.end.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Prepared prepared = facts_.free() ? Prepared::ready : open_old(context);
+    if (prepared == Prepared::ready) {
+        prepared = make_new(context);
+    }
+    if (prepared == Prepared::ready &&
+        !reserve_space(made_.get(), context.length, false, 0, context.name)) {
+        prepared = Prepared::refused;
+    }
+    return prepared;
 }
 
 // Makes the new file in the folder: with no name where the system allows (the kernel then drops

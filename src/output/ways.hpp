@@ -75,6 +75,8 @@ class ReplaceWay {
     void discard();
 
   private:
+    Prepared open_old(const WayContext& context);
+    Prepared make_new(const WayContext& context);
     bool make_file();
     bool name_new_file();
 
