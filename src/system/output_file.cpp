@@ -206,26 +206,43 @@ void drop_new_file(Destination::Replace& way) {
 
 // Puts the whole new file in the name's place at once: its data reach the disk first, so that
 // even a machine that stops shows the old file or the new one, never a name over lost blocks.
+// The file is synced while it has a name, before the output's name leads to it: btrfs leaves a
+// file with no name out of what its sync makes durable, and a sync after the rename would leave
+// the name over lost blocks until it ends.
 bool name_new_file(Destination::Replace& way) {
-    if ((way.old.get() >= 0 &&
-         (errno = give_identity(way.old.get(), way.old_info, way.made.get())) != 0) ||
-        restarted_on_eintr([&] { return ::fsync(way.made.get()); }) != 0) {
+    if (way.old.get() >= 0 &&
+        (errno = give_identity(way.old.get(), way.old_info, way.made.get())) != 0) {
         return false;
     }
     const int folder = way.end.folder.get();
-    const EndingSignalsHeld held;
     const std::string proc = proc_path(way.made.get());
     const auto link = [&](const char* name) {
         return ::linkat(AT_FDCWD, proc.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0;
     };
-    // A free name: linked straight to it, no hidden name at all. Should another run have made
-    // the file meanwhile, it is replaced as an old one would be: the last whole picture stays.
-    if (way.hidden.empty() && way.old.get() < 0 && link(way.end.base.c_str())) {
-        return way.made.close();
+    const auto sync = [&] { return restarted_on_eintr([&] { return ::fsync(way.made.get()); }); };
+    // A free name, where the sync of a file with no name holds: linked straight to it, no hidden
+    // name at all. Should another run have made the file meanwhile, it is replaced as an old one
+    // would be: the last whole picture stays.
+    if (way.hidden.empty() && way.old.get() < 0 &&
+        file_system_type(way.made.get()) != BTRFS_SUPER_MAGIC) {
+        if (sync() != 0) {
+            return false;
+        }
+        const EndingSignalsHeld held;
+        if (link(way.end.base.c_str())) {
+            return way.made.close();
+        }
     }
-    if (way.hidden.empty() && (way.hidden = take_hidden_name(folder, way.end.base, link)).empty()) {
+    if (way.hidden.empty()) {
+        const EndingSignalsHeld held;
+        if ((way.hidden = take_hidden_name(folder, way.end.base, link)).empty()) {
+            return false;
+        }
+    }
+    if (sync() != 0) {
         return false;
     }
+    const EndingSignalsHeld held;
     if (!way.made.close() ||
         ::renameat(folder, way.hidden.c_str(), folder, way.end.base.c_str()) != 0) {
         return false;
@@ -608,9 +625,11 @@ bool Destination::commit() {
         return durable;
     } else if (auto* rewrite = std::get_if<InPlace>(&way_)) {
         const int fd = rewrite->file.get();
-        // A shorter text leaves the old one's tail behind it, cut only now that the text is in.
+        // A shorter text leaves the old one's tail behind it, cut only once the text is on the
+        // disk: a cut that reached it first would leave the old text cut short.
         // The write took the set-ID bits and the capability off; given back where the run may.
-        done = ::ftruncate(fd, static_cast<off_t>(length_)) == 0;
+        done = restarted_on_eintr([fd] { return ::fdatasync(fd); }) == 0 &&
+               ::ftruncate(fd, static_cast<off_t>(length_)) == 0;
         if (done) {
             give_back_after_write(fd, rewrite->info.st_mode, rewrite->capability);
         }
