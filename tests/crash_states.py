@@ -56,7 +56,7 @@ def build(ops, kept, names, old, new):
 
 def crash_states(ops, model, btrfs):
     """Each crash point and set of operations on the disk that the model allows there."""
-    group = lambda o: 'folder' if o[0] in DIR_OPS else 'all' if model == 'ordered' else o[1]
+    group = lambda o: 'all' if model == 'ordered' else 'folder' if o[0] in DIR_OPS else o[1]
     held, named = [set()], set()
     for j, (kind, f, *_) in enumerate(ops):
         named |= {f} if kind == 'link' else set()
@@ -109,7 +109,8 @@ def check(top, i, way, length, how):
                if not keeps_promise(v, way, old, new, cuts) or over and v != final]
         print(f'{way} ({how or "/proc"}, old {length}) {model}: {len(seen)} states, {len(bad)} bad')
         for k, kept, v in bad[:3]:  # what the names show, and the operations that led there
-            print(f'  {[(n, len(c)) for n, c in v]} after {ops[:k]}, lost '
+            print(f'  {[(n, len(c), {old: "old", new: "new"}.get(c, "neither")) for n, c in v]}'
+                  f' after {ops[:k]}, lost '
                   f'{[o for i, o in enumerate(ops[:k]) if i not in kept and o[0] != "sync"]}')
         broken += len(bad)
     return broken
