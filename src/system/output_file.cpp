@@ -628,7 +628,8 @@ bool Destination::commit() {
         // A shorter text leaves the old one's tail behind it, cut only once the text is on the
         // disk: a cut that reached it first would leave the old text cut short.
         // The write took the set-ID bits and the capability off; given back where the run may.
-        done = restarted_on_eintr([fd] { return ::fdatasync(fd); }) == 0 &&
+        done = (rewrite->info.st_size <= static_cast<off_t>(length_) ||
+                restarted_on_eintr([fd] { return ::fdatasync(fd); }) == 0) &&
                ::ftruncate(fd, static_cast<off_t>(length_)) == 0;
         if (done) {
             give_back_after_write(fd, rewrite->info.st_mode, rewrite->capability);
