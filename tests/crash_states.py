@@ -94,7 +94,7 @@ def check(top, i, way, length, how):
         os.link(f'{folder}/{NAME}', f'{folder}/h.xbm')
     cmd = ['strace', '-f', '-qq', '-s0', '-e', 'trace=' + CALLS, '-o', log, '-E', 'LD_PRELOAD=' +
            (BTRFS_PRELOAD if how == 'btrfs' else ''), EXE, NAME, 'fern', '1000', '200']
-    subprocess.run(['unshare', '-rm', 'sh', '-c', f'mount --bind {top} /proc && exec "$@"', '-'] *
+    subprocess.run(['unshare', '-rm', 'sh', '-c', 'mount --bind "$0" /proc && exec "$@"', top] *
                    (how == 'no /proc') + cmd, cwd=folder, check=True)
     ops, new = operations(log), open(f'{folder}/{NAME}', 'rb').read()
     final = tuple((n, open(f'{folder}/{n}', 'rb').read()) for n in sorted(os.listdir(folder)))
