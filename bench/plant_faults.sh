@@ -35,7 +35,7 @@ PLANT
   if ! cmake --build "$tree/build" -j2 >/dev/null 2>&1; then
     verdict="caught (does not build)"
     caught=$((caught + 1))
-  elif ! ctest --test-dir "$tree/build" -j2 --stop-on-failure >"$scratch/log" 2>&1; then
+  elif ! ctest --test-dir "$tree/build" -j2 --stop-on-failure --timeout 120 >"$scratch/log" 2>&1; then
     verdict="caught by $(grep -m1 -oE '[A-Za-z_]+\.[A-Za-z0-9_/]+ \.+\*+(Failed|Exception|Timeout)' "$scratch/log" | awk '{print $1}')"
     caught=$((caught + 1))
   else
