@@ -33,13 +33,13 @@ void BM_set_pixel(benchmark::State& state) {
 BENCHMARK(BM_set_pixel)->Apply(size_args);
 
 // One call draws 100000 points, the default run's count.
-template <void (*Draw)(CBitmap&, std::uint32_t, PlotProgress)>
+template <void (*Draw)(CBitmap&, std::uint32_t, PlotProgress, const DrawingPlan&)>
 void BM_draw(benchmark::State& state) {
     CBitmap bitmap(static_cast<std::uint32_t>(state.range(0)),
                    static_cast<std::uint32_t>(state.range(1)), false);
     seed_triangle(1);
     for (auto _ : state) {
-        Draw(bitmap, 100000, nullptr);
+        Draw(bitmap, 100000, nullptr, {});
     }
     state.SetItemsProcessed(state.iterations() * 100000);
 }

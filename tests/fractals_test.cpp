@@ -94,9 +94,9 @@ TEST(Triangle, JumpsHalfWayToTheCornersInOrder) {
 
 std::vector<std::uint32_t> g_heard;
 
-// A long drawing tells its progress between chunks of 2^20 points and at its end; the triangle
-// still draws exactly 2 + n numbers across the chunks: the next drawing, one point on a row of
-// 2^20 pixels, starts from the number after them.
+// A long drawing tells its progress between chunks of 2^20 points and at its end, on one thread;
+// the triangle still draws exactly 2 + n numbers, on any number of threads: the next drawing,
+// one point on a row of 2^20 pixels, starts from the number after them.
 TEST(Progress, HeardBetweenChunksAndAtTheEnd) {
     constexpr std::uint32_t n = (1u << 21) + 5;
     std::srand(7);
@@ -104,16 +104,52 @@ TEST(Progress, HeardBetweenChunksAndAtTheEnd) {
         std::rand();
     }
     const auto after_triangle = static_cast<std::uint32_t>(std::rand());
-    for (const auto draw : {draw_fern, draw_triangle}) {
-        g_heard.clear();
-        seed_triangle(7);
-        CBitmap bitmap(64, 64, false);
-        draw(bitmap, n, [](std::uint32_t plotted) { g_heard.push_back(plotted); });
-        EXPECT_EQ(g_heard, (std::vector<std::uint32_t>{1u << 20, 1u << 21, n}));
+    for (const unsigned threads : {1u, 3u}) {
+        for (const auto draw : {draw_fern, draw_triangle}) {
+            g_heard.clear();
+            seed_triangle(7);
+            CBitmap bitmap(64, 64, false);
+            draw(bitmap, n, [](std::uint32_t plotted) { g_heard.push_back(plotted); }, {threads});
+            EXPECT_TRUE(std::is_sorted(g_heard.begin(), g_heard.end()) && g_heard.back() == n);
+            if (threads == 1) {
+                EXPECT_EQ(g_heard, (std::vector<std::uint32_t>{1u << 20, 1u << 21, n}));
+            }
+        }
+        CBitmap wide(1u << 20, 1, false);
+        draw_triangle(wide, 1);
+        EXPECT_EQ(set_pixels(wide), (Pixels{{after_triangle % (1u << 20), 0}}));
     }
-    CBitmap wide(1u << 20, 1, false);
-    draw_triangle(wide, 1);
-    EXPECT_EQ(set_pixels(wide), (Pixels{{after_triangle % (1u << 20), 0}}));
 }
+
+// Any number of threads draws the bytes of one, and leaves the triangle's numbers where one
+// leaves them: with ranges of a few points, many more than the threads, and warm-ups too short
+// for every start to meet (0 steps: none does), so that ranges are also handed over.
+struct Shared {
+    std::uint32_t width, height, points, range_points;
+};
+class SameBytes : public testing::TestWithParam<Shared> {};
+
+TEST_P(SameBytes, OnEveryThreadCount) {
+    const auto [w, h, points, range_points] = GetParam();
+    for (const bool fern : {false, true}) {
+        CBitmap alone(w, h, false);
+        GlibcNumbers numbers_alone(points);
+        fern ? draw_fern(alone, points, nullptr, {1})
+             : draw_triangle_with(numbers_alone, alone, points, nullptr, {1});
+        for (unsigned threads = 2; threads <= 16; ++threads) {
+            const DrawingPlan plan{threads, (threads % 4) * (threads % 4) * 7, range_points};
+            CBitmap shared(w, h, false);
+            GlibcNumbers numbers(points);
+            fern ? draw_fern(shared, points, nullptr, plan)
+                 : draw_triangle_with(numbers, shared, points, nullptr, plan);
+            ASSERT_TRUE(shared.bits.rows == alone.bits.rows) << fern << " " << threads;
+            ASSERT_EQ(numbers.next(), GlibcNumbers(numbers_alone).next());
+        }
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Fractals, SameBytes,
+                         testing::Values(Shared{1, 1, 0, 1}, Shared{1, 1, 1, 1}, Shared{3, 2, 2, 1},
+                                         Shared{7, 5, 13, 2}, Shared{1, 1000, 1009, 7},
+                                         Shared{999, 3, 4099, 64}, Shared{257, 129, 100003, 4093}));
 
 }  // namespace
