@@ -1,4 +1,5 @@
 #include "fractals/fractals.hpp"
+#include "fractals/ranges.hpp"
 #include "fractals/triangle_numbers.hpp"
 
 #include <gtest/gtest.h>
@@ -30,19 +31,20 @@ Pixels set_pixels(const CBitmap& bitmap) {
 
 // The first step maps the start point with the first map, the next two apply the first and the
 // third: every rounding of the generator, the uniform value and the maps shows in these pixels.
-// Each call starts its generator afresh.
+// Each call starts its generator afresh; on threads of a point each, the last two start from
+// a warm-up.
 TEST(Fern, SetsKnownPixels) {
     CBitmap one(1000, 1000, false), three(1000, 1000, false);
     draw_fern(one, 1);
-    draw_fern(three, 3);
+    draw_fern(three, 3, nullptr, {3, 1, 1});
     EXPECT_EQ(set_pixels(one), (Pixels{{513, 165}}));
     EXPECT_EQ(set_pixels(three), (Pixels{{513, 165}, {519, 273}, {589, 106}}));
 }
 
 #ifdef __GLIBC__
-// The fast path draws rand()'s numbers after srand(): for seeds at the ends of the range (0
-// counts as 1; from 2^31 on, the first word is negative) and scattered between, past the 310
-// numbers thrown away at seeding and the 31 words of the state.
+// The fast path draws rand()'s numbers after srand(), and jumps ahead in them: for seeds at the
+// ends of the range (0 counts as 1; from 2^31 on, the first word is negative) and scattered
+// between, past the 310 numbers thrown away at seeding and the 31 words of the state.
 TEST(GlibcNumbers, AreThoseOfRandAfterSrand) {
     constexpr unsigned kEnds[] = {0, 1, 2, 2147483647, 2147483648, 4294967295};
     for (unsigned k = 0; k < 70; ++k) {
@@ -52,6 +54,12 @@ TEST(GlibcNumbers, AreThoseOfRandAfterSrand) {
         for (int i = 0; i < 1000; ++i) {
             ASSERT_EQ(numbers.next(), static_cast<std::uint32_t>(std::rand())) << seed << ", " << i;
         }
+        // And after a jump ahead, of as many numbers as the test seed's order.
+        numbers.jump(k * 977);
+        for (unsigned i = 0; i < k * 977; ++i) {
+            std::rand();
+        }
+        ASSERT_EQ(numbers.next(), static_cast<std::uint32_t>(std::rand())) << seed << " jumped";
     }
 }
 #endif
@@ -61,7 +69,7 @@ TEST(GlibcNumbers, AreThoseOfRandAfterSrand) {
 // corners bottom-left, middle of the top edge (a real half: 3.5 for a width of 7) and
 // bottom-right, picked by the number % 3 in that order. Drawn through each path, each seeded
 // afresh once rand() has been drawn from, the sizes in turn: each drawing takes 2 + n numbers,
-// and the next goes on from there.
+// and the next goes on from there. The fast path shares its points among up to 4 threads.
 TEST(Triangle, JumpsHalfWayToTheCornersInOrder) {
     for (unsigned seed = 1; seed <= 20; ++seed) {
         const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t> drawings[] = {
@@ -85,10 +93,19 @@ TEST(Triangle, JumpsHalfWayToTheCornersInOrder) {
                     y = (y + corners[*next % 3][1]) / 2;
                 }
                 CBitmap bitmap(w, h, false);
-                fast ? draw_triangle(bitmap, n) : draw_triangle_with(plain, bitmap, n);
+                fast ? draw_triangle(bitmap, n, nullptr, {seed % 4 + 1, seed % 3, 1 + seed % 4})
+                     : draw_triangle_with(plain, bitmap, n);
                 EXPECT_EQ(set_pixels(bitmap), expected) << "seed " << seed << ", fast " << fast;
             }
         }
+    }
+}
+
+// The tightest CPU quota along the cgroup's path, rounded up; data/cpu's README says why.
+TEST(CpuQuota, TightestAlongThePathRoundedUp) {
+    const std::string data = FRACTXBM_TEST_DATA "/cpu/";
+    for (const auto& [cgroup, cpus] : {std::pair{"cgroup_v1", 3u}, {"cgroup_v2", 2u}, {"", 0u}}) {
+        EXPECT_EQ(cpu_quota({data + cgroup, data + "v2", data + "v1"}), cpus) << cgroup;
     }
 }
 

@@ -23,7 +23,7 @@ constexpr std::uint32_t kPointsPerThread = std::uint32_t{1} << 20;
 // A drawing thread's stack holds a few hundred bytes of numbers and points: 64 KiB is ample,
 // and 64 threads take 4 MiB of a 32-bit build's address space, not 512 as by default.
 std::size_t stack_size() {
-    return std::max<std::size_t>(std::size_t{64} << 10, PTHREAD_STACK_MIN);
+    return std::max(std::size_t{64} << 10, static_cast<std::size_t>(PTHREAD_STACK_MIN));
 }
 
 struct Shared {
