@@ -137,8 +137,10 @@ class FernDrawing {
   private:
     template <bool kShared>
     Point plot_from(Point p, std::uint32_t state, std::uint32_t count) {
-        const auto w = static_cast<double>(bitmap_.width);
-        const auto h = static_cast<double>(bitmap_.height);
+        // A local, which no pixel's store can be taken to change, unlike the member.
+        CBitmap& bitmap = bitmap_;
+        const auto w = static_cast<double>(bitmap.width);
+        const auto h = static_cast<double>(bitmap.height);
         const double half_w = w / 2;
         each_map(state, count, [&](std::size_t map) {
             p = step(p, map);
@@ -146,7 +148,7 @@ class FernDrawing {
             // products and both quotients worked out side by side: each rounds as it would
             // alone, and the two divisions, the slowest steps of the loop, take one instruction.
             const Pair scaled = (Pair{p.x, p.y} * Pair{w, h}) / Pair{10, 12};
-            plot<kShared>(bitmap_, static_cast<std::uint32_t>(half_w + scaled[0]),
+            plot<kShared>(bitmap, static_cast<std::uint32_t>(half_w + scaled[0]),
                           static_cast<std::uint32_t>(scaled[1]));
         });
         return p;
