@@ -9,7 +9,8 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
-#include <fstream>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "system/ending_signals.hpp"
@@ -96,17 +97,30 @@ unsigned affinity_cpus() {
     return 1;
 }
 
+// The numbers that `format` reads at the start of the file at `path`; false when it cannot.
+// The C library's streams, not C++'s, whose locales would weigh a megabyte in the program.
+template <class... Numbers>
+bool scan(const std::string& path, const char* format, Numbers*... numbers) {
+    std::FILE* file = std::fopen(path.c_str(), "re");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool read = std::fscanf(file, format, numbers...) == sizeof...(numbers);
+    std::fclose(file);
+    return read;
+}
+
 // The CPUs that the quota of the group in `dir` allows, rounded up; 0 for none.
 unsigned group_quota(bool v2, const std::string& dir) {
-    long long quota = -1;
+    long long quota = -1;  // v1's -1 and v2's "max" alike: none
     long long period = 0;
     if (v2) {
-        std::string text;  // "max 100000" or "150000 100000"
-        std::ifstream(dir + "/cpu.max") >> text >> period;
-        std::from_chars(text.data(), text.data() + text.size(), quota);
+        char text[24] = {};  // "max 100000" or "150000 100000"
+        scan(dir + "/cpu.max", "%23s %lld", text, &period);
+        std::from_chars(text, text + sizeof text, quota);
     } else {
-        std::ifstream(dir + "/cpu.cfs_quota_us") >> quota;  // -1 for none
-        std::ifstream(dir + "/cpu.cfs_period_us") >> period;
+        scan(dir + "/cpu.cfs_quota_us", "%lld", &quota);
+        scan(dir + "/cpu.cfs_period_us", "%lld", &period);
     }
     if (quota <= 0 || period <= 0) {
         return 0;
@@ -171,9 +185,15 @@ void draw_ranges(const RangedDrawing& drawing, unsigned threads, PlotProgress pr
 
 unsigned cpu_quota(const CpuSources& sources) {
     unsigned least = 0;
-    std::ifstream cgroups(sources.cgroups);
+    std::FILE* cgroups = std::fopen(sources.cgroups.c_str(), "re");
+    if (cgroups == nullptr) {
+        return least;
+    }
+    char* text = nullptr;
+    std::size_t room = 0;
     // "0::/path" for v2; "N:cpu,cpuacct:/path", the cpu controller among others, for v1.
-    for (std::string line; std::getline(cgroups, line);) {
+    for (ssize_t length; (length = ::getline(&text, &room, cgroups)) > 0;) {
+        const std::string line(text, static_cast<std::size_t>(length) - (text[length - 1] == '\n'));
         const std::size_t first = line.find(':');
         const std::size_t second = line.find(':', first + 1);
         if (second == std::string::npos) {
@@ -187,6 +207,8 @@ unsigned cpu_quota(const CpuSources& sources) {
             least = least_quota(least, path_quota(false, sources.v1_root, group));
         }
     }
+    std::free(text);
+    std::fclose(cgroups);
     return least;
 }
 
