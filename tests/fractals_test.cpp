@@ -141,10 +141,10 @@ TEST(Progress, HeardBetweenChunksAndAtTheEnd) {
 // Any number of threads draws the bytes of one, and leaves the triangle's numbers where one
 // leaves them: with ranges of a few points, many more than the threads, and warm-ups too short
 // for every start to meet (0 steps: none does), so that ranges are also handed over.
-struct Shared {
+struct SharedCase {
     std::uint32_t width, height, points, range_points;
 };
-class SameBytes : public testing::TestWithParam<Shared> {};
+class SameBytes : public testing::TestWithParam<SharedCase> {};
 
 TEST_P(SameBytes, OnEveryThreadCount) {
     const auto [w, h, points, range_points] = GetParam();
@@ -165,8 +165,9 @@ TEST_P(SameBytes, OnEveryThreadCount) {
     }
 }
 INSTANTIATE_TEST_SUITE_P(Fractals, SameBytes,
-                         testing::Values(Shared{1, 1, 0, 1}, Shared{1, 1, 1, 1}, Shared{3, 2, 2, 1},
-                                         Shared{7, 5, 13, 2}, Shared{1, 1000, 1009, 7},
-                                         Shared{999, 3, 4099, 64}, Shared{257, 129, 100003, 4093}));
+                         testing::Values(SharedCase{1, 1, 0, 1}, SharedCase{1, 1, 1, 1},
+                                         SharedCase{3, 2, 2, 1}, SharedCase{7, 5, 13, 2},
+                                         SharedCase{1, 1000, 1009, 7}, SharedCase{999, 3, 4099, 64},
+                                         SharedCase{257, 129, 100003, 4093}));
 
 }  // namespace

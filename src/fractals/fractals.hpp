@@ -10,7 +10,8 @@
 std::pair<float, float> middle(std::pair<float, float> a, std::pair<float, float> b);
 
 // Told how many points a drawing has plotted so far, between chunks of about a million points
-// and once at its end, so that a caller can show how far a long drawing has got.
+// (on several threads, each time the calling thread ends a range) and once at its end, so that a
+// caller can show how far a long drawing has got. Always called on the calling thread.
 using PlotProgress = void (*)(std::uint32_t plotted);
 
 // How a drawing shares its points among threads: the program always takes the defaults; the
