@@ -120,7 +120,8 @@ bool open_standard_streams() {
 // of its memory.
 bool fits_in_memory(const Options& options, const DestinationFacts& facts) {
     // The bitmap and the text's buffer lie in the process's own memory, whatever the machine has.
-    const std::uint64_t held = bitmap_footprint(options.width, options.height) + kTextBufferSize;
+    const std::uint64_t held = bitmap_footprint(options.width, options.height) + kTextBufferSize +
+                               drawing_footprint(options.iterations);
     if (held > address_space()) {
         report(memory_error(options.width, options.height) +
                figures(held, address_space(), "adressables"));

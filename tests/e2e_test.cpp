@@ -79,7 +79,7 @@ std::string redrawn(const std::vector<std::string>& args) {
     };
     CBitmap drawn(number(2), number(3), false);
     seed_triangle(FRACTXBM_PINNED_TIME);
-    (args[1] == "fern" ? draw_fern : draw_triangle)(drawn, number(4), nullptr);
+    (args[1] == "fern" ? draw_fern : draw_triangle)(drawn, number(4), nullptr, {});
     std::string pbm = "P4\n" + args[2] + " " + args[3] + "\n";
     for (const auto& row : drawn.bits.rows) {
         std::transform(row.begin(), row.end(), std::back_inserter(pbm), reversed_bits);

@@ -1,4 +1,5 @@
 #include "fractals/fractals.hpp"
+#include "fractals/ranges.hpp"
 #include "fractals/triangle_numbers.hpp"
 
 #include <gtest/gtest.h>
@@ -30,19 +31,20 @@ Pixels set_pixels(const CBitmap& bitmap) {
 
 // The first step maps the start point with the first map, the next two apply the first and the
 // third: every rounding of the generator, the uniform value and the maps shows in these pixels.
-// Each call starts its generator afresh.
+// Each call starts its generator afresh; on threads of a point each, the last two start from
+// a warm-up.
 TEST(Fern, SetsKnownPixels) {
     CBitmap one(1000, 1000, false), three(1000, 1000, false);
     draw_fern(one, 1);
-    draw_fern(three, 3);
+    draw_fern(three, 3, nullptr, {3, 1, 1});
     EXPECT_EQ(set_pixels(one), (Pixels{{513, 165}}));
     EXPECT_EQ(set_pixels(three), (Pixels{{513, 165}, {519, 273}, {589, 106}}));
 }
 
 #ifdef __GLIBC__
-// The fast path draws rand()'s numbers after srand(): for seeds at the ends of the range (0
-// counts as 1; from 2^31 on, the first word is negative) and scattered between, past the 310
-// numbers thrown away at seeding and the 31 words of the state.
+// The fast path draws rand()'s numbers after srand(), and jumps ahead in them: for seeds at the
+// ends of the range (0 counts as 1; from 2^31 on, the first word is negative) and scattered
+// between, past the 310 numbers thrown away at seeding and the 31 words of the state.
 TEST(GlibcNumbers, AreThoseOfRandAfterSrand) {
     constexpr unsigned kEnds[] = {0, 1, 2, 2147483647, 2147483648, 4294967295};
     for (unsigned k = 0; k < 70; ++k) {
@@ -52,6 +54,12 @@ TEST(GlibcNumbers, AreThoseOfRandAfterSrand) {
         for (int i = 0; i < 1000; ++i) {
             ASSERT_EQ(numbers.next(), static_cast<std::uint32_t>(std::rand())) << seed << ", " << i;
         }
+        // And after a jump ahead, of as many numbers as the test seed's order.
+        numbers.jump(k * 977);
+        for (unsigned i = 0; i < k * 977; ++i) {
+            std::rand();
+        }
+        ASSERT_EQ(numbers.next(), static_cast<std::uint32_t>(std::rand())) << seed << " jumped";
     }
 }
 #endif
@@ -61,7 +69,7 @@ TEST(GlibcNumbers, AreThoseOfRandAfterSrand) {
 // corners bottom-left, middle of the top edge (a real half: 3.5 for a width of 7) and
 // bottom-right, picked by the number % 3 in that order. Drawn through each path, each seeded
 // afresh once rand() has been drawn from, the sizes in turn: each drawing takes 2 + n numbers,
-// and the next goes on from there.
+// and the next goes on from there. The fast path shares its points among up to 4 threads.
 TEST(Triangle, JumpsHalfWayToTheCornersInOrder) {
     for (unsigned seed = 1; seed <= 20; ++seed) {
         const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t> drawings[] = {
@@ -85,18 +93,27 @@ TEST(Triangle, JumpsHalfWayToTheCornersInOrder) {
                     y = (y + corners[*next % 3][1]) / 2;
                 }
                 CBitmap bitmap(w, h, false);
-                fast ? draw_triangle(bitmap, n) : draw_triangle_with(plain, bitmap, n);
+                fast ? draw_triangle(bitmap, n, nullptr, {seed % 4 + 1, seed % 3, 1 + seed % 4})
+                     : draw_triangle_with(plain, bitmap, n);
                 EXPECT_EQ(set_pixels(bitmap), expected) << "seed " << seed << ", fast " << fast;
             }
         }
     }
 }
 
+// The tightest CPU quota along the cgroup's path, rounded up; data/cpu's README says why.
+TEST(CpuQuota, TightestAlongThePathRoundedUp) {
+    const std::string data = FRACTXBM_TEST_DATA "/cpu/";
+    for (const auto& [cgroup, cpus] : {std::pair{"cgroup_v1", 3u}, {"cgroup_v2", 2u}, {"", 0u}}) {
+        EXPECT_EQ(cpu_quota({data + cgroup, data + "v2", data + "v1"}), cpus) << cgroup;
+    }
+}
+
 std::vector<std::uint32_t> g_heard;
 
-// A long drawing tells its progress between chunks of 2^20 points and at its end; the triangle
-// still draws exactly 2 + n numbers across the chunks: the next drawing, one point on a row of
-// 2^20 pixels, starts from the number after them.
+// A long drawing tells its progress between chunks of 2^20 points and at its end, on one thread;
+// the triangle still draws exactly 2 + n numbers, on any number of threads: the next drawing,
+// one point on a row of 2^20 pixels, starts from the number after them.
 TEST(Progress, HeardBetweenChunksAndAtTheEnd) {
     constexpr std::uint32_t n = (1u << 21) + 5;
     std::srand(7);
@@ -104,16 +121,53 @@ TEST(Progress, HeardBetweenChunksAndAtTheEnd) {
         std::rand();
     }
     const auto after_triangle = static_cast<std::uint32_t>(std::rand());
-    for (const auto draw : {draw_fern, draw_triangle}) {
-        g_heard.clear();
-        seed_triangle(7);
-        CBitmap bitmap(64, 64, false);
-        draw(bitmap, n, [](std::uint32_t plotted) { g_heard.push_back(plotted); });
-        EXPECT_EQ(g_heard, (std::vector<std::uint32_t>{1u << 20, 1u << 21, n}));
+    for (const unsigned threads : {1u, 3u}) {
+        for (const auto draw : {draw_fern, draw_triangle}) {
+            g_heard.clear();
+            seed_triangle(7);
+            CBitmap bitmap(64, 64, false);
+            draw(bitmap, n, [](std::uint32_t plotted) { g_heard.push_back(plotted); }, {threads});
+            EXPECT_TRUE(std::is_sorted(g_heard.begin(), g_heard.end()) && g_heard.back() == n);
+            if (threads == 1) {
+                EXPECT_EQ(g_heard, (std::vector<std::uint32_t>{1u << 20, 1u << 21, n}));
+            }
+        }
+        CBitmap wide(1u << 20, 1, false);
+        draw_triangle(wide, 1);
+        EXPECT_EQ(set_pixels(wide), (Pixels{{after_triangle % (1u << 20), 0}}));
     }
-    CBitmap wide(1u << 20, 1, false);
-    draw_triangle(wide, 1);
-    EXPECT_EQ(set_pixels(wide), (Pixels{{after_triangle % (1u << 20), 0}}));
 }
+
+// Any number of threads draws the bytes of one, and leaves the triangle's numbers where one
+// leaves them: with ranges of a few points, many more than the threads, and warm-ups too short
+// for every start to meet (0 steps: none does), so that ranges are also handed over.
+struct SharedCase {
+    std::uint32_t width, height, points, range_points;
+};
+class SameBytes : public testing::TestWithParam<SharedCase> {};
+
+TEST_P(SameBytes, OnEveryThreadCount) {
+    const auto [w, h, points, range_points] = GetParam();
+    for (const bool fern : {false, true}) {
+        CBitmap alone(w, h, false);
+        GlibcNumbers numbers_alone(points);
+        fern ? draw_fern(alone, points, nullptr, {1})
+             : draw_triangle_with(numbers_alone, alone, points, nullptr, {1});
+        for (unsigned threads = 2; threads <= 16; ++threads) {
+            const DrawingPlan plan{threads, (threads % 4) * (threads % 4) * 7, range_points};
+            CBitmap shared(w, h, false);
+            GlibcNumbers numbers(points);
+            fern ? draw_fern(shared, points, nullptr, plan)
+                 : draw_triangle_with(numbers, shared, points, nullptr, plan);
+            ASSERT_TRUE(shared.bits.rows == alone.bits.rows) << fern << " " << threads;
+            ASSERT_EQ(numbers.next(), GlibcNumbers(numbers_alone).next());
+        }
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Fractals, SameBytes,
+                         testing::Values(SharedCase{1, 1, 0, 1}, SharedCase{1, 1, 1, 1},
+                                         SharedCase{3, 2, 2, 1}, SharedCase{7, 5, 13, 2},
+                                         SharedCase{1, 1000, 1009, 7}, SharedCase{999, 3, 4099, 64},
+                                         SharedCase{257, 129, 100003, 4093}));
 
 }  // namespace

@@ -1,6 +1,7 @@
 // One-bit-per-pixel raster stored as packed byte rows in XBM bit order, and its XBM text.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory_resource>
@@ -64,6 +65,14 @@ class BitArray {
         return (rows[row][x >> 3] & mask(x)) != 0;
     }
     void set_bit(std::uint32_t x, std::uint32_t row) { rows[row][x >> 3] |= mask(x); }
+    // set_bit while other threads set bits of the same store: none of theirs is lost. The bit is
+    // read first, so that only a clear one costs a locked operation.
+    void set_bit_shared(std::uint32_t x, std::uint32_t row) {
+        const std::atomic_ref<std::uint8_t> byte(rows[row][x >> 3]);
+        if ((byte.load(std::memory_order_relaxed) & mask(x)) == 0) {
+            byte.fetch_or(mask(x), std::memory_order_relaxed);
+        }
+    }
     void reset_bit(std::uint32_t x, std::uint32_t row) {
         rows[row][x >> 3] &= static_cast<std::uint8_t>(~mask(x));
     }
@@ -86,6 +95,7 @@ class CBitmap {
 
     bool get_pixel(std::uint32_t x, std::uint32_t y) const { return bits.get_bit(x, y); }
     void set_pixel(std::uint32_t x, std::uint32_t y) { bits.set_bit(x, y); }
+    void set_pixel_shared(std::uint32_t x, std::uint32_t y) { bits.set_bit_shared(x, y); }
     void reset_pixel(std::uint32_t x, std::uint32_t y) { bits.reset_bit(x, y); }
     void change_pixel(std::uint32_t x, std::uint32_t y) { bits.change_bit(x, y); }
 

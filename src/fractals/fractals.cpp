@@ -1,19 +1,15 @@
 #include "fractals.hpp"
 
-#include "fern_maps.hpp"
+#include "ranges.hpp"
 #include "triangle_numbers.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-
-namespace {
-
-// Points plotted between two calls of the progress hook: a few milliseconds of drawing, so that
-// the hook costs nothing measurable, and a multiple of the fern's batch.
-constexpr std::uint32_t kPointsPerChunk = std::uint32_t{1} << 20;
-
-}  // namespace
+#include <span>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 std::pair<float, float> middle(std::pair<float, float> a, std::pair<float, float> b) {
     return {(a.first + b.first) / 2, (a.second + b.second) / 2};
@@ -24,10 +20,178 @@ namespace {
 // The triangle's numbers, seeded by seed_triangle and moved on by each drawing, as rand()'s own
 // state would be.
 TriangleNumbers g_triangle_numbers(1);
+// Whether rand() was seen to give the numbers of g_triangle_numbers' kind, which threads can
+// jump ahead in; where it was not, rand() itself draws, on one thread.
+bool g_numbers_are_rand = true;
+
+bool numbers_are_rand() {
+#ifdef __GLIBC__
+    constexpr unsigned kSeed = 20260101;
+    std::srand(kSeed);
+    GlibcNumbers numbers(kSeed);
+    for (int i = 0; i < 4; ++i) {
+        if (numbers.next() != static_cast<std::uint32_t>(std::rand())) {
+            return false;
+        }
+    }
+    return true;
+#else
+    return false;
+#endif
+}
+
+using Point = std::pair<float, float>;
+// A point's coordinates side by side in a vector register, and its pixel's.
+typedef float Coordinates __attribute__((vector_size(8)));
+typedef std::int32_t Pixel __attribute__((vector_size(8)));
+static_assert(sizeof(Point) + 1 <= kRangeBytes);
+
+// Numbers drawn at a time, so that drawing them waits on no pixel's store.
+constexpr std::uint32_t kBatch = 64;
+
+// Calls `use` with each batch of the next `count` numbers, kBatch at a time.
+template <class Numbers, class Use>
+void each_batch(Numbers& numbers, std::uint32_t count, Use use) {
+    std::array<std::uint32_t, kBatch> batch;
+    while (count > 0) {
+        const std::span<std::uint32_t> drawn(batch.data(), std::min(count, kBatch));
+        numbers.draw(drawn);
+        use(std::as_const(drawn));
+        count -= static_cast<std::uint32_t>(drawn.size());
+    }
+}
+
+template <class Numbers>
+constexpr bool kJumps = requires(Numbers& numbers) {
+    numbers.jump(1);
+};
+
+// The chaos game of a drawing, cut into ranges. Point i is plotted, then moved by number 2 + i.
+template <class Numbers>
+class TriangleDrawing {
+  public:
+    TriangleDrawing(Numbers& numbers, CBitmap& bitmap, std::uint32_t points,
+                    const DrawingPlan& plan)
+        : running_(numbers),
+          base_(numbers),
+          bitmap_(bitmap),
+          warm_up_(plan.warm_up),
+          ranges_{points, plan.range_points, draw_warmed, draw_handed_over, this},
+          ends_(ranges_.count()) {
+        const float w = static_cast<float>(bitmap.width);
+        const float h = static_cast<float>(bitmap.height);
+        corners_ = {{{0.0f, h - 1}, {w / 2, 0.0f}, {w - 1, h - 1}}};
+        // Every point lies within the corners and the start pixel's bounds.
+        highest_ = {std::max(w - 1, w / 2), h - 1};
+        // x is drawn before y: the order of the two numbers is part of the picture.
+        const std::uint32_t x = running_.next() % bitmap.width;
+        start_ = {static_cast<float>(x), static_cast<float>(running_.next() % bitmap.height)};
+        base_ = running_;
+    }
+
+    const RangedDrawing& ranges() const { return ranges_; }
+
+    // The numbers as they stand after the drawing's last.
+    Numbers after() {
+        if constexpr (kJumps<Numbers>) {
+            move_to(ranges_.points);
+        }
+        return running_;
+    }
+
+  private:
+    // Half-way to the corner that `number` picks: every step of every chain, warm-up included,
+    // goes through here, so that no build can round one differently from another.
+    Point step(Point point, std::uint32_t number) const {
+        return middle(point, corners_[number % 3]);
+    }
+
+    // The points of a batch are worked out first, then plotted: the stores of their pixels,
+    // which may miss the caches, then wait on nothing and overlap. Both coordinates are cut to
+    // whole pixels by one instruction; below 2^24, they fit a signed 32-bit number.
+    template <bool kShared>
+    Point plot_from(Numbers& numbers, Point point, std::uint32_t count) {
+        std::array<Pixel, kBatch> pixels;
+        each_batch(numbers, count, [&](std::span<const std::uint32_t> batch) {
+            for (std::size_t i = 0; i < batch.size(); ++i) {
+                pixels[i] =
+                    __builtin_convertvector((Coordinates{point.first, point.second}), Pixel);
+                point = step(point, batch[i]);
+            }
+            CBitmap& bitmap = bitmap_;
+            for (std::size_t i = 0; i < batch.size(); ++i) {
+                plot<kShared>(bitmap, static_cast<std::uint32_t>(pixels[i][0]),
+                              static_cast<std::uint32_t>(pixels[i][1]));
+            }
+        });
+        return point;
+    }
+
+    // Has running_ stand before the number that moves point `index`.
+    void move_to(std::uint32_t index) {
+        if (running_at_ != index) {
+            running_ = base_;
+            running_.jump(index);
+            running_at_ = index;
+        }
+    }
+
+    static void draw_handed_over(void* drawing, std::uint32_t range) {
+        auto& d = *static_cast<TriangleDrawing*>(drawing);
+        const std::uint32_t first = range * d.ranges_.range_points;
+        if constexpr (kJumps<Numbers>) {
+            d.move_to(first);
+        }
+        const Point start = range == 0 ? d.start_ : d.ends_[range - 1];
+        d.ends_[range] =
+            d.template plot_from<false>(d.running_, start, d.ranges_.end(range) - first);
+        d.running_at_ = d.ranges_.end(range);
+    }
+
+    // Two chains, from the lowest and the highest corner of the box that holds every point,
+    // enclose the true one in each coordinate, since each rounded step keeps order; once they
+    // meet, it is known.
+    static bool draw_warmed([[maybe_unused]] void* drawing, [[maybe_unused]] std::uint32_t range) {
+        if constexpr (kJumps<Numbers>) {
+            auto& d = *static_cast<TriangleDrawing*>(drawing);
+            const std::uint32_t first = range * d.ranges_.range_points;
+            const std::uint32_t from = first - std::min(first, d.warm_up_);
+            Point low = from == 0 ? d.start_ : Point{0.0f, 0.0f};
+            Point high = from == 0 ? d.start_ : d.highest_;
+            Numbers numbers = d.base_;
+            numbers.jump(from);
+            each_batch(numbers, first - from, [&](std::span<const std::uint32_t> batch) {
+                for (const std::uint32_t number : batch) {
+                    low = d.step(low, number);
+                    high = d.step(high, number);
+                }
+            });
+            if (low != high) {
+                return false;
+            }
+            d.ends_[range] = d.template plot_from<true>(numbers, low, d.ranges_.end(range) - first);
+            return true;
+        } else {
+            return false;
+        }
+    }
+
+    Numbers running_;
+    Numbers base_;                  // before the number that moves point 0
+    std::uint32_t running_at_ = 0;  // the point whose number running_ stands before
+    CBitmap& bitmap_;
+    std::uint32_t warm_up_;
+    RangedDrawing ranges_;
+    std::vector<Point> ends_;  // the point after each range
+    std::array<Point, 3> corners_;
+    Point highest_;
+    Point start_;
+};
 
 }  // namespace
 
 void seed_triangle(unsigned seed) {
+    g_numbers_are_rand = numbers_are_rand();
     // Both seeded, so that whichever path draws gives the numbers rand() would.
     std::srand(seed);
     g_triangle_numbers = TriangleNumbers(seed);
@@ -35,135 +199,32 @@ void seed_triangle(unsigned seed) {
 
 template <class Numbers>
 void draw_triangle_with(Numbers& numbers, CBitmap& bitmap, std::uint32_t iterations,
-                        PlotProgress progress) {
-    // A copy of the generator that no pixel store can alias, so that its state is not reloaded
-    // after each one.
-    Numbers local = numbers;
-    const std::uint32_t w = bitmap.width;
-    const std::uint32_t h = bitmap.height;
-    const std::array<std::pair<float, float>, 3> corners = {{
-        {0.0f, static_cast<float>(h - 1)},
-        {static_cast<float>(w) / 2, 0.0f},
-        {static_cast<float>(w - 1), static_cast<float>(h - 1)},
-    }};
-    // x is drawn before y: the order of the two numbers is part of the picture.
-    const std::uint32_t start_x = local.next() % w;
-    const std::uint32_t start_y = local.next() % h;
-    std::pair<float, float> point{static_cast<float>(start_x), static_cast<float>(start_y)};
-    // Counted down: the loop then ends on the decrement's own flags, one instruction fewer per
-    // point in a loop of about thirty.
-    for (std::uint32_t left = iterations; left > 0;) {
-        const std::uint32_t chunk = std::min(left, kPointsPerChunk);
-        left -= chunk;
-        for (std::uint32_t i = chunk; i > 0; --i) {
-            bitmap.set_pixel(static_cast<std::uint32_t>(point.first),
-                             static_cast<std::uint32_t>(point.second));
-            point = middle(point, corners[local.next() % 3]);
-        }
-        if (progress != nullptr) {
-            progress(iterations - left);
-        }
-    }
-    numbers = local;
+                        PlotProgress progress, const DrawingPlan& plan) {
+    TriangleDrawing<Numbers> drawing(numbers, bitmap, iterations, plan);
+    const unsigned threads = plan.threads != 0 ? plan.threads : drawing_threads(iterations);
+    draw_ranges(drawing.ranges(), kJumps<Numbers> ? threads : 1, progress);
+    numbers = drawing.after();
 }
 
-template void draw_triangle_with(LibraryNumbers&, CBitmap&, std::uint32_t, PlotProgress);
+template void draw_triangle_with(LibraryNumbers&, CBitmap&, std::uint32_t, PlotProgress,
+                                 const DrawingPlan&);
 #ifdef __GLIBC__
-template void draw_triangle_with(GlibcNumbers&, CBitmap&, std::uint32_t, PlotProgress);
+template void draw_triangle_with(GlibcNumbers&, CBitmap&, std::uint32_t, PlotProgress,
+                                 const DrawingPlan&);
 #endif
 
-void draw_triangle(CBitmap& bitmap, std::uint32_t iterations, PlotProgress progress) {
-    draw_triangle_with(g_triangle_numbers, bitmap, iterations, progress);
+void draw_triangle(CBitmap& bitmap, std::uint32_t iterations, PlotProgress progress,
+                   const DrawingPlan& plan) {
+    if (g_numbers_are_rand) {
+        draw_triangle_with(g_triangle_numbers, bitmap, iterations, progress, plan);
+    } else {
+        LibraryNumbers rand_itself;
+        draw_triangle_with(rand_itself, bitmap, iterations, progress, plan);
+    }
 }
 
-namespace {
-
-// The fern's generator: each step sets state = 16807 * state mod 2^31 - 1 and gives the new
-// state; the first state is 1.
-using fern::kModulus;
-
-// a * s modulo 2^31 - 1, for a and s below the modulus. 2^31 is 1 modulo 2^31 - 1, so the
-// product's high bits fold onto its low bits; their sum stays below twice the modulus, and one
-// subtraction brings it below the modulus.
-constexpr std::uint32_t times_mod(std::uint32_t a, std::uint32_t s) {
-    const std::uint64_t product = std::uint64_t{a} * s;
-    auto folded = static_cast<std::uint32_t>((product & kModulus) + (product >> 31));
-    return folded >= kModulus ? folded - kModulus : folded;
-}
-
-// Points drawn per batch. The output n steps ahead of a state s is 16807^n * s, so all the
-// outputs of a batch come straight from the state it starts from, none waiting on another.
-constexpr std::size_t kBatch = 64;
-
-constexpr auto kPowers = [] {
-    std::array<std::uint32_t, 2 * kBatch> powers{};
-    std::uint32_t power = 1;
-    for (std::uint32_t& p : powers) {
-        power = times_mod(16807, power);
-        p = power;
-    }
-    return powers;
-}();
-static_assert(kPowers[0] == 16807 && kPowers[1] == 282475249);
-// The ten thousandth output from state 1, as the generator's authors give it.
-static_assert([] {
-    std::uint32_t s = 1;
-    for (int i = 0; i < 10000; ++i) {
-        s = times_mod(16807, s);
-    }
-    return s == 1043618065;
-}());
-
-// Two doubles handled as one by the processor's vector instructions, lane by lane, each
-// lane rounded exactly as a lone double would be.
-typedef double Pair __attribute__((vector_size(16)));
-
-}  // namespace
-
-void draw_fern(CBitmap& bitmap, std::uint32_t iterations, PlotProgress progress) {
-    const auto w = static_cast<double>(bitmap.width);
-    const auto h = static_cast<double>(bitmap.height);
-    const double half_w = w / 2;
-    // The start point takes the first four outputs.
-    constexpr double kStartX = fern::uniform(fern::numerator(kPowers[0], kPowers[1]));
-    constexpr double kStartY = fern::uniform(fern::numerator(kPowers[2], kPowers[3]));
-    double x = kStartX;
-    double y = kStartY;
-    std::uint32_t state = kPowers[3];
-    // The orbit does not depend on the size. Over the longest run, 2^32 - 1 points, x stays
-    // within [-2.19, 2.66] and y within [0.002, 9.999]: columns 28 % to 77 % of the width and
-    // rows 0 to 83 % of the height, inside any bitmap without clipping.
-    for (std::uint32_t left = iterations; left > 0;) {
-        const std::uint32_t chunk_end = left - std::min(left, kPointsPerChunk);
-        while (left > chunk_end) {
-            const std::uint32_t count = std::min<std::uint32_t>(left, kBatch);
-            for (std::uint32_t i = 0; i < count; ++i) {
-                // Two outputs pick a map (fern::pick_map), the second alone in all but 1 point
-                // in 700; the map moves the point.
-                const std::uint32_t g2 = times_mod(kPowers[2 * i + 1], state);
-                std::size_t map = fern::map_of_slice(g2);
-                if (map == fern::kUndecided) [[unlikely]] {
-                    const std::uint32_t g1 = times_mod(kPowers[2 * i], state);
-                    map = fern::map_of_numerator(fern::numerator(g1, g2));
-                }
-                const fern::AffineMap& m = fern::kMaps[map];
-                const double next_x = m.a * x + m.b * y + m.e;
-                const double next_y = m.c * x + m.d * y + m.f;
-                x = next_x;
-                y = next_y;
-                // The point is plotted at column w / 2 + (x * w) / 10 and row (y * h) / 12,
-                // both products and both quotients worked out side by side: each rounds as it
-                // would alone, and the two divisions, the slowest steps of the loop, take one
-                // instruction.
-                const Pair scaled = (Pair{x, y} * Pair{w, h}) / Pair{10, 12};
-                bitmap.set_pixel(static_cast<std::uint32_t>(half_w + scaled[0]),
-                                 static_cast<std::uint32_t>(scaled[1]));
-            }
-            state = times_mod(kPowers[2 * count - 1], state);
-            left -= count;
-        }
-        if (progress != nullptr) {
-            progress(iterations - left);
-        }
-    }
+std::uint64_t drawing_footprint(std::uint32_t iterations) {
+    const DrawingPlan plan;
+    const std::uint64_t ranges = (iterations + (plan.range_points - 1ull)) / plan.range_points;
+    return ranges * kRangeBytes + threads_footprint(drawing_threads(iterations) - 1);
 }

@@ -1,0 +1,72 @@
+// A drawing's points cut into ranges that threads draw side by side, each range starting from
+// the very point that one thread drawing them all would have reached there.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "fractals.hpp"
+
+// Points 0 to points - 1, cut into ranges of range_points (the last may be shorter), and how to
+// draw one range.
+struct RangedDrawing {
+    std::uint32_t points;
+    std::uint32_t range_points;
+    // Draws range `index` from its start point, found by a warm-up, with pixels that other
+    // threads set beside it. False, when the warm-up has not found that point: nothing is drawn.
+    bool (*draw_warmed)(void* drawing, std::uint32_t index);
+    // Draws range `index` from the point that the range before it ended on (the start point for
+    // the first), alone.
+    void (*draw_handed_over)(void* drawing, std::uint32_t index);
+    void* drawing;
+
+    std::uint32_t count() const {
+        return static_cast<std::uint32_t>((points + (range_points - 1ull)) / range_points);
+    }
+    // The point after the last of range `index`.
+    std::uint32_t end(std::uint32_t index) const {
+        return static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(std::uint64_t{index + 1} * range_points, points));
+    }
+};
+
+// What a range holds for the one after it: the point it ends on (two coordinates of at most a
+// double) and whether its warm-up found its start.
+inline constexpr std::size_t kRangeBytes = 2 * sizeof(double) + 1;
+
+// Sets pixel (x, y), alone or beside other threads that set pixels of the same bitmap.
+template <bool kShared>
+void plot(CBitmap& bitmap, std::uint32_t x, std::uint32_t y) {
+    if constexpr (kShared) {
+        bitmap.set_pixel_shared(x, y);
+    } else {
+        bitmap.set_pixel(x, y);
+    }
+}
+
+// Draws every range. On one thread, in order, each handed over from the one before. On more,
+// the calling thread and threads - 1 others (as many as can start) take the ranges in turn,
+// each warmed; then the calling thread draws, in order, those whose warm-up failed. Progress is
+// told from the calling thread only, after each of its ranges and once at the end.
+void draw_ranges(const RangedDrawing& drawing, unsigned threads, PlotProgress progress);
+
+// Where the kernel tells of the CPU time a process may take; tests point these elsewhere.
+struct CpuSources {
+    std::string cgroups = "/proc/self/cgroup";
+    std::string v2_root = "/sys/fs/cgroup";
+    std::string v1_root = "/sys/fs/cgroup/cpu";
+};
+
+// The threads that a drawing of `points` points is shared among: as many as pay for
+// themselves, at most the processors of the run's affinity and its control groups' CPU quotas
+// (rounded up). One, reading no file, for a drawing too small to share.
+unsigned drawing_threads(std::uint32_t points, const CpuSources& sources = {});
+
+// The CPUs that the quotas of this process's control groups (v1 or v2, this group and those
+// above it) allow, rounded up to a whole one; 0 for no quota.
+unsigned cpu_quota(const CpuSources& sources = {});
+
+// The memory that `threads` threads of a drawing hold beyond the calling one: their stacks.
+std::uint64_t threads_footprint(unsigned threads);
