@@ -33,7 +33,7 @@ class RowArena final : public std::pmr::memory_resource {
         return this == &other;
     }
 
-    char* base_ = nullptr;
+    [[maybe_unused]] char* base_ = nullptr;  // unused where the rows lie on the heap
     std::uint64_t size_ = 0;
     std::uint64_t used_ = 0;
 };

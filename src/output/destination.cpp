@@ -9,10 +9,13 @@
 
 namespace {
 
+// One visitor made of a lambda for each way.
 template <typename... Ways>
 struct Each : Ways... {
     using Ways::operator()...;
 };
+template <typename... Ways>
+Each(Ways...) -> Each<Ways...>;
 
 }  // namespace
 
