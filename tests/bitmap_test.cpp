@@ -5,8 +5,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <tuple>
-#include <utility>
 
 namespace {
 
@@ -19,6 +17,7 @@ TEST(XbmText, WorkedExampleAndFilledRows) {
     EXPECT_EQ(bitmap.tostr(), expected.str());
     const std::string filled = CBitmap(10, 3, true).tostr();
     EXPECT_TRUE(filled.ends_with("{\n0xFF, 0xFF,\n0xFF, 0xFF,\n0xFF, 0xFF \n};")) << filled;
+    EXPECT_EQ(char_to_hex(10) + char_to_hex(0x9f), "0x0A0x9F");
 }
 
 // Rows of 1, 2, 3, 8, 9, 17 and 256 bytes, around the encoder's eight-byte shortcut, byte k of row
@@ -27,16 +26,14 @@ TEST(XbmText, WorkedExampleAndFilledRows) {
 TEST(XbmText, LengthHexAndAnyBuffer) {
     std::string row = "{\n";  // the first row of the widest picture
     for (int value = 0; value < 256; ++value) {
-        row += {'0', 'x', "0123456789ABCDEF"[value >> 4], "0123456789ABCDEF"[value & 15]};
+        row += "0x" + std::string{"0123456789ABCDEF"[value >> 4], "0123456789ABCDEF"[value & 15]};
         row += value < 255 ? ", " : ",\n";
     }
     for (const std::uint32_t width : {1u, 7u, 8u, 9u, 17u, 64u, 65u, 136u, 2048u}) {
         CBitmap bitmap(width, 3, false);
-        for (std::uint32_t y = 0; y < 3; ++y) {
-            for (std::uint32_t x = 0; x < width; ++x) {
-                if (((x >> 3) + y) & (1u << (x & 7))) {
-                    bitmap.set_pixel(x, y);
-                }
+        for (std::uint32_t x = 0, y = 0; y < 3; x = (x + 1) % width, y += x == 0) {
+            if (((x >> 3) + y) & (1u << (x & 7))) {
+                bitmap.set_pixel(x, y);
             }
         }
         const std::string text = bitmap.tostr();
@@ -45,36 +42,32 @@ TEST(XbmText, LengthHexAndAnyBuffer) {
         EXPECT_TRUE(width < 2048 || text.find(row) != std::string::npos);
         for (const std::size_t size : {kMinXbmBuffer, std::size_t{100}, std::size_t{4096}}) {
             std::string streamed, buffer(size, '\0');
-            const auto append = [](void* to, const char* data, std::size_t n) {
-                static_cast<std::string*>(to)->append(data, n);
-                return true;
-            };
-            EXPECT_TRUE(write_xbm(bitmap, buffer, append, &streamed));
+            EXPECT_TRUE(write_xbm(
+                bitmap, buffer,
+                [](void* to, const char* data, std::size_t n) {
+                    return static_cast<std::string*>(to)->append(data, n), true;
+                },
+                &streamed));
             EXPECT_EQ(streamed, text) << "width " << width << ", buffer " << size;
         }
     }
-    EXPECT_EQ(char_to_hex(10) + char_to_hex(0x9f), "0x0A0x9F");
 }
 
 // Each operation, on a clear and on a filled row, changes its own bit as named and no other.
 TEST(PixelOperations, EachTouchesOnlyItsOwnBit) {
-    for (const bool fill : {false, true}) {
-        for (std::uint32_t x = 0; x < 11; ++x) {
-            CBitmap bitmap(11, 1, fill);
-            bitmap.set_pixel(x, 0);
-            const bool set = bitmap.get_pixel(x, 0);
-            bitmap.reset_pixel(x, 0);
-            bitmap.reset_pixel(x, 0);
-            const bool reset = bitmap.get_pixel(x, 0);
-            bitmap.change_pixel(x, 0);
-            const bool changed = bitmap.get_pixel(x, 0);
-            bitmap.change_pixel(x, 0);
-            const auto row =
-                static_cast<unsigned>(bitmap.bits.rows[0][0] | bitmap.bits.rows[0][1] << 8);
-            EXPECT_EQ(std::make_tuple(set, reset, changed, row),
-                      std::make_tuple(true, false, true, fill ? 0xFFFFu & ~(1u << x) : 0u))
-                << fill << " " << x;
+    for (std::uint32_t x = 0; x < 22; ++x) {
+        CBitmap bitmap(11, 1, x >= 11);
+        const auto row = [&] { return bitmap.bits.rows[0][0] | bitmap.bits.rows[0][1] << 8; };
+        const int others = row() & ~(1 << x % 11);
+        std::string seen;
+        for (const auto operation :
+             {&CBitmap::set_pixel, &CBitmap::reset_pixel, &CBitmap::reset_pixel,
+              &CBitmap::change_pixel, &CBitmap::change_pixel}) {
+            (bitmap.*operation)(x % 11, 0);
+            seen += bitmap.get_pixel(x % 11, 0) ? '1' : '0';
+            EXPECT_EQ(row() & ~(1 << x % 11), others) << x;
         }
+        EXPECT_EQ(seen, "10010") << x;
     }
 }
 

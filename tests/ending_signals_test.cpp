@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -16,33 +17,21 @@ int g_heard = -1;
 void say(const char* what) {
     [[maybe_unused]] const auto n = ::write(g_heard, what, 1);
 }
-void undo_a() {
-    say("a");
-}
-void undo_b() {
-    say("b");
-}
-void a_handler_of_its_own(int) {}
 
-// Runs `body` in a child run; returns how it ended and what it wrote to g_heard.
-template <typename Body>
-std::pair<int, std::string> in_child(Body body) {
+// Runs `body(signal)` in a child, without a core dump; how the child ended and what it said.
+std::pair<int, std::string> in_child(void (*body)(int), int signal) {
     int heard[2];
-    if (::pipe(heard) != 0) {
-        return {-1, ""};
-    }
-    const pid_t child = ::fork();
+    const pid_t child = ::pipe(heard) == 0 ? ::fork() : -1;
     if (child == 0) {
         g_heard = heard[1];
         const rlimit no_core{0, 0};
         ::setrlimit(RLIMIT_CORE, &no_core);
-        body();
+        body(signal);
         ::_exit(0);
     }
     ::close(heard[1]);
     std::string said;
-    char c;
-    while (::read(heard[0], &c, 1) == 1) {
+    for (char c; ::read(heard[0], &c, 1) == 1;) {
         said += c;
     }
     ::close(heard[0]);
@@ -62,16 +51,18 @@ TEST(EndingSignals, EveryCleanupRunsThenTheSignalEndsTheRun) {
         ending.push_back(signal);
     }
     for (const int signal : ending) {
-        const auto [status, said] = in_child([signal] {
-            static SignalCleanup a{undo_a}, b{undo_b};
-            handle_ending_signals();
-            clean_up_on_ending_signals(a);
-            clean_up_on_ending_signals(b);
-            clean_up_on_ending_signals(a);
-            const EndingSignalsHeld held;
-            ::raise(signal);
-            say("h");
-        });
+        const auto [status, said] = in_child(
+            [](int sent) {
+                static SignalCleanup a{[] { say("a"); }}, b{[] { say("b"); }};
+                handle_ending_signals();
+                clean_up_on_ending_signals(a);
+                clean_up_on_ending_signals(b);
+                clean_up_on_ending_signals(a);
+                const EndingSignalsHeld held;
+                ::raise(sent);
+                say("h");
+            },
+            signal);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << strsignal(signal);
         EXPECT_EQ(said, "hba") << strsignal(signal);
     }
@@ -81,17 +72,19 @@ TEST(EndingSignals, EveryCleanupRunsThenTheSignalEndsTheRun) {
 // whatever they had.
 TEST(EndingSignals, OtherHandlersAndFaultSignalsLeftAlone) {
     for (const int signal : {SIGUSR2, SIGRTMAX, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGXFSZ}) {
-        const auto [status, said] = in_child([signal] {
-            if (signal == SIGUSR2 || signal == SIGRTMAX) {
-                std::signal(signal, a_handler_of_its_own);
-            }
-            struct sigaction before {
-            }, after{};
-            ::sigaction(signal, nullptr, &before);
-            handle_ending_signals();
-            ::sigaction(signal, nullptr, &after);
-            say(after.sa_handler == before.sa_handler ? "=" : "!");
-        });
+        const auto [status, said] = in_child(
+            [](int sent) {
+                if (sent == SIGUSR2 || sent == SIGRTMAX) {
+                    std::signal(sent, [](int) {});
+                }
+                struct sigaction before {
+                }, after{};
+                ::sigaction(sent, nullptr, &before);
+                handle_ending_signals();
+                ::sigaction(sent, nullptr, &after);
+                say(after.sa_handler == before.sa_handler ? "=" : "!");
+            },
+            signal);
         EXPECT_EQ(said, "=") << strsignal(signal);
     }
 }
