@@ -15,10 +15,11 @@
 
 #include "bitmap/bitmap.hpp"
 #include "cli/command_line.hpp"
+#include "files/facts.hpp"
 #include "fractals/fractals.hpp"
+#include "output/destination.hpp"
 #include "system/ending_signals.hpp"
 #include "system/memory.hpp"
-#include "system/output_file.hpp"
 #include "system/progress.hpp"
 #include "system/report.hpp"
 
@@ -117,7 +118,7 @@ bool open_standard_streams() {
 // the text itself where the file is kept in memory, where it stands beside the old file until it
 // replaces it. If not, says so in one line with the figures. True when the system tells nothing
 // of its memory.
-bool fits_in_memory(const Options& options) {
+bool fits_in_memory(const Options& options, const DestinationFacts& facts) {
     // The bitmap and the text's buffer lie in the process's own memory, whatever the machine has.
     const std::uint64_t held = bitmap_footprint(options.width, options.height) + kTextBufferSize;
     if (held > address_space()) {
@@ -130,7 +131,7 @@ bool fits_in_memory(const Options& options) {
         return true;
     }
     const std::uint64_t text = xbm_text_length(options.width, options.height);
-    const std::uint64_t needed = held + (kept_in_memory(options.file_name) ? text : 0);
+    const std::uint64_t needed = held + (kept_in_memory(facts) ? text : 0);
     if (needed <= *available) {
         return true;
     }
@@ -139,11 +140,32 @@ bool fits_in_memory(const Options& options) {
     return false;
 }
 
+// The encoder's sink: each buffer of text to the destination, counted on the progress line.
+bool to_destination(void* destination, const char* data, std::size_t size) {
+    if (!static_cast<Destination*>(destination)->write(data, size)) {
+        return false;
+    }
+    add_progress(size);
+    return true;
+}
+
+// Writes the drawn picture's text and gives the destination's name to it.
+bool write_picture(const CBitmap& bitmap, std::span<char> buffer, Destination& destination) {
+    if (!destination.begin()) {
+        return false;
+    }
+    if (destination.to_terminal()) {
+        stop_progress();  // the text itself goes to the terminal: the line would tear it
+    }
+    return write_xbm(bitmap, buffer, to_destination, &destination) && destination.commit();
+}
+
 // The run once the command line is read: each step comes after every check that could refuse
 // it, the destination's included, so that a fault costs no drawing and no file is touched
 // before the picture is whole.
 bool make_picture(const Options& options, bool own_output) {
-    if (!fits_in_memory(options)) {
+    DestinationFacts facts = gather_facts(options.file_name, this_process(), own_output);
+    if (!fits_in_memory(options, facts)) {
         return false;
     }
     // The second is taken as the clock's would be, and cut to the generator's seed alike.
@@ -152,12 +174,12 @@ bool make_picture(const Options& options, bool own_output) {
     const auto buffer = std::make_unique_for_overwrite<char[]>(kTextBufferSize);
     const std::uint64_t length = xbm_text_length(options.width, options.height);
     Destination destination(options.file_name);
-    if (!destination.prepare(length, own_output)) {
+    if (!destination.prepare(std::move(facts), length, [] { start_phase(Phase::waiting, 0); })) {
         return false;
     }
     draw(bitmap, options);
     start_phase(Phase::writing, length);
-    return destination.write(bitmap, {buffer.get(), kTextBufferSize}) && destination.commit();
+    return write_picture(bitmap, {buffer.get(), kTextBufferSize}, destination);
 }
 
 }  // namespace
@@ -175,6 +197,8 @@ void help() {
 int main(int argc, char* argv[]) {
     const bool own_output = open_standard_streams();
     handle_ending_signals();
+    // An error line stands alone, never after a progress line cut short.
+    before_each_report(stop_progress);
     // A file-size limit is checked before the file is touched; should a write still pass one, it
     // fails and is reported instead of the kernel killing the run mid-write.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -113,6 +113,10 @@ constexpr std::uint64_t bitmap_footprint(std::uint32_t width, std::uint32_t heig
 // Takes the XBM text a piece at a time, in order; returns false to stop the encoding.
 using XbmSink = bool (*)(void* context, const char* data, std::size_t size);
 
+// The buffer the program encodes its text through. A bigger one costs page faults and cache
+// misses on a small picture; a smaller one, system calls on a large one.
+inline constexpr std::size_t kTextBufferSize = std::size_t{1} << 16;
+
 // The smallest buffer write_xbm can encode through.
 inline constexpr std::size_t kMinXbmBuffer = 64;
 

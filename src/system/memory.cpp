@@ -1,8 +1,6 @@
 #include "memory.hpp"
 
 #include <fcntl.h>
-#include <linux/magic.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,8 +8,6 @@
 #include <limits>
 #include <string>
 #include <string_view>
-
-#include "file_path.hpp"
 
 namespace {
 
@@ -166,26 +162,4 @@ std::optional<std::uint64_t> available_memory(const MemorySources& sources) {
 
 std::uint64_t address_space() {
     return std::uint64_t{std::numeric_limits<std::size_t>::max()};
-}
-
-bool kept_in_memory(const std::string& file_name) {
-    const auto end = follow_path(file_name);
-    if (!end) {
-        return false;
-    }
-    // The file where it is, else the folder where it would be made.
-    const Descriptor file(
-        ::openat(end->folder.get(), end->base.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    struct statfs info {};
-    if (::fstatfs(file.get() >= 0 ? file.get() : end->folder.get(), &info) != 0) {
-        return false;
-    }
-    // Compared as the 32-bit numbers they are, whatever the width of f_type.
-    const auto type = static_cast<std::uint32_t>(info.f_type);
-    return type == TMPFS_MAGIC || type == RAMFS_MAGIC;
-}
-
-std::string memory_error(std::uint32_t width, std::uint32_t height) {
-    return "ERREUR: Memoire insuffisante pour une image de " + std::to_string(width) + " x " +
-           std::to_string(height);
 }

@@ -23,11 +23,3 @@ std::optional<std::uint64_t> available_memory(const MemorySources& sources = {})
 // The bytes a pointer of this process can reach: all of memory on a 64-bit build, 4 GiB less a
 // byte on a 32-bit one, where a bitmap that the machine could hold may lie beyond reach.
 std::uint64_t address_space();
-
-// Whether the file that `file_name` names is, or would be, kept in memory: on a file system
-// such as tmpfs or ramfs (hence /dev/shm), where a file is charged to memory like the run's
-// own. Judged where the file is or would be created, through any symbolic link.
-bool kept_in_memory(const std::string& file_name);
-
-// "ERREUR: Memoire insuffisante pour une image de W x H", the start of every memory refusal.
-std::string memory_error(std::uint32_t width, std::uint32_t height);

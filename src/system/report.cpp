@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "progress.hpp"
-
 namespace {
 
 // " (750 ko)", a count of bytes in the largest unit that fits, decimal as disks and file
@@ -39,9 +37,18 @@ std::string at_a_glance(std::uint64_t count) {
 
 }  // namespace
 
+namespace {
+void (*g_before_report)() = nullptr;
+}
+
+void before_each_report(void (*before)()) {
+    g_before_report = before;
+}
+
 void report(std::string_view line) {
-    // The line stands alone, never after a progress line cut short.
-    stop_progress();
+    if (g_before_report != nullptr) {
+        g_before_report();
+    }
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fputc('\n', stderr);
     std::fflush(stderr);
@@ -67,4 +74,45 @@ std::string cause(int error) {
     }();
     static_cast<void>(localized);
     return " : " + std::string(std::strerror(error));
+}
+
+std::string open_failure_line(const std::string& name) {
+    return "ERREUR: Impossible d'ouvrir le fichier \"" + name + "\"";
+}
+
+std::string planted_line(const std::string& name) {
+    return "ERREUR: Chemin du fichier \"" + name +
+           "\" refuse (lien ou fichier d'un autre utilisateur)";
+}
+
+std::string no_space_line(const std::string& name) {
+    return "ERREUR: Espace insuffisant pour le fichier \"" + name + "\"";
+}
+
+std::string too_long_line(const std::string& name) {
+    return "ERREUR: Limite de taille de fichier depassee pour le fichier \"" + name + "\"";
+}
+
+std::string lock_line(const std::string& name, int seconds) {
+    return "ERREUR: Fichier \"" + name + "\" verrouille par un autre processus depuis " +
+           std::to_string(seconds) + " s";
+}
+
+std::string write_failure_line(const std::string& name) {
+    return "ERREUR: Impossible d'ecrire le fichier \"" + name + "\"";
+}
+
+std::string folder_sync_line(const std::string& name) {
+    return "ERREUR: Impossible de mettre sur le disque le dossier du fichier \"" + name +
+           "\" (l'image est en place)";
+}
+
+std::string give_back_line(const std::string& name) {
+    return "ERREUR: Impossible de rendre au fichier \"" + name +
+           "\" ses bits set-ID ou sa capacite (l'image est en place)";
+}
+
+std::string memory_error(std::uint32_t width, std::uint32_t height) {
+    return "ERREUR: Memoire insuffisante pour une image de " + std::to_string(width) + " x " +
+           std::to_string(height);
 }

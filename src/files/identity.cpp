@@ -1,4 +1,4 @@
-#include "file_identity.hpp"
+#include "identity.hpp"
 
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -115,11 +115,24 @@ std::optional<std::vector<char>> capability_of(int fd) {
     return attribute(fd, kCapability);
 }
 
-void give_back_after_write(int fd, mode_t mode,
-                           const std::optional<std::vector<char>>& capability) {
-    if (capability) {
-        [[maybe_unused]] const int given =
-            ::fsetxattr(fd, kCapability, capability->data(), capability->size(), 0);
+int give_back_after_write(int fd, mode_t mode, const std::optional<std::vector<char>>& capability) {
+    if (capability && capability_of(fd) != capability &&
+        ::fsetxattr(fd, kCapability, capability->data(), capability->size(), 0) != 0) {
+        return errno;
     }
-    [[maybe_unused]] const int restored = ::fchmod(fd, mode & 07777);
+    struct stat now {};
+    if (::fstat(fd, &now) != 0) {
+        return errno;
+    }
+    // Only the set-ID bits can have gone; the chmod is asked for only then, since a writer that
+    // does not own the file may not make it.
+    if ((now.st_mode & 07777) != (mode & 07777) &&
+        (::fchmod(fd, mode & 07777) != 0 || ::fstat(fd, &now) != 0)) {
+        return errno;
+    }
+    if ((now.st_mode & 07777) != (mode & 07777)) {
+        return EPERM;  // set-group-ID dropped without a word, outside the file's group
+    }
+    // The kernel may keep a capability off without an error.
+    return !capability || capability_of(fd) == capability ? 0 : EPERM;
 }

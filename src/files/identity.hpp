@@ -21,5 +21,6 @@ bool may_not_give(int error);
 std::optional<std::vector<char>> capability_of(int fd);
 
 // Puts back what a write took off a file: its set-user-ID and set-group-ID bits (`mode`) and
-// its capability, where the run may (only root may give a capability).
-void give_back_after_write(int fd, mode_t mode, const std::optional<std::vector<char>>& capability);
+// its capability. 0 when the file has them again, as read back (a chmod by a user outside the
+// file's group drops set-group-ID without a word), else the error that kept one off.
+int give_back_after_write(int fd, mode_t mode, const std::optional<std::vector<char>>& capability);
