@@ -133,11 +133,12 @@ void Run::TestBody() {
         GTEST_SKIP() << why;
     }
     EXPECT_EQ(o.status, std::stoi(field_[2]));
-    const std::string box = slurp(FRACTXBM_TEST_DATA "/help.txt");
-    EXPECT_EQ(o.out, out == "help"    ? box
-                     : out == "usage" ? box + slurp(FRACTXBM_TEST_DATA "/usage.txt")
-                     : out.empty()    ? ""
-                                      : out + "\n");
+    std::istringstream files(out.starts_with('<') ? out.substr(1) : "");
+    std::string expected = out.empty() || out.starts_with('<') ? "" : out + "\n";
+    for (std::string file; files >> file;) {
+        expected += slurp(FRACTXBM_TEST_DATA "/" + file);
+    }
+    EXPECT_EQ(o.out, expected);
     EXPECT_EQ(o.err, err.empty() ? "" : err + "\n");
     // The file that the first fractxbm names.
     std::istringstream words(command.substr(std::min(command.find("fractxbm "), command.size())));
