@@ -14,6 +14,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -25,11 +26,16 @@ std::string slurp(const fs::path& path) {
     return {std::istreambuf_iterator<char>(file), {}};
 }
 
+std::string trimmed(std::string text) {
+    text.erase(text.find_last_not_of(" \n") + 1);
+    return text.erase(0, text.find_first_not_of(" \n"));
+}
+
 // What every run's bash starts with: fractxbm first in PATH, $DATA the test data, the clock
 // pinned so that the triangle's seed is known. SHELL is pinned too: script(1) runs its command
 // with it, and shells differ in what they say of a job killed by a signal; so is the locale, for
 // the causes' words. $OTHER runs a command as user nobody, without the preloaded clock, which may
-// lie where nobody may not go. `inject CALL FAULT COMMAND...`: COMMAND with CALL failing as FAULT
+// lie where nobody may not go. `inject CALL FAULT COMMAND...` has CALL fail in COMMAND as FAULT
 // says.
 const std::string kPrelude = "set -o pipefail\nexport SHELL=/bin/sh LC_ALL=C LD_PRELOAD=" +
                              std::string(FRACTXBM_PINNED_CLOCK) +
@@ -41,34 +47,23 @@ inject() { strace -o /dev/null -e trace=$1 -e inject=$1:$2 "${@:3}"; }
 export -f inject
 )";
 
-struct Outcome {
-    int status = -1;  // the exit status, or -1 for a signal
-    std::string out, err;
-};
-
-// Runs bash `command` in `dir`, after the prelude.
-Outcome run(const fs::path& dir, const std::string& command) {
+// Runs bash `command` in `dir`: its exit status (-1 for a signal), output and error.
+std::tuple<int, std::string, std::string> run(const fs::path& dir, const std::string& command) {
     std::ofstream(dir / ".sh") << kPrelude << command << "\n";
     const int status = std::system(("cd '" + dir.string() + "' && bash .sh >.out 2>.err").c_str());
-    Outcome o{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / ".out"),
-              slurp(dir / ".err")};
+    std::tuple result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / ".out"),
+                      slurp(dir / ".err")};
     for (const char* name : {".sh", ".out", ".err"}) {
         fs::remove(dir / name);
     }
-    return o;
+    return result;
 }
 
-std::string trimmed(std::string text) {
-    text.erase(text.find_last_not_of(" \n") + 1);
-    return text.erase(0, text.find_first_not_of(" \n"));
-}
-
-// Each facility that runs.txt defines: what it is, and the bash that proves this place grants it.
+// Each facility of runs.txt: what it is, and the bash that shows this place grants it.
 std::map<std::string, std::pair<std::string, std::string>> g_facilities;
 
 // Why a run that needs `tags` cannot go ahead here, "" if it can: the first facility refused, or
-// the first tag of no facility that names no command on PATH. Each tag is probed once, in an empty
-// folder of its own.
+// the first tag of no facility that names no command on PATH. Each tag is probed once.
 std::string refusal(const std::vector<std::string>& tags) {
     static std::map<std::string, std::string> probed;
     for (const std::string& tag : tags) {
@@ -76,13 +71,12 @@ std::string refusal(const std::vector<std::string>& tags) {
             const auto [what, probe] = g_facilities.contains(tag)
                                            ? g_facilities[tag]
                                            : std::pair{"the command " + tag, "command -v " + tag};
-            const fs::path dir = fs::temp_directory_path() /
-                                 ("fractxbm_probe_" + std::to_string(::getpid()) + "_" + tag);
+            const fs::path dir =
+                fs::temp_directory_path() / ("fractxbm_probe_" + std::to_string(::getpid()) + tag);
             fs::create_directories(dir);
-            const Outcome o = run(dir, probe);
+            const auto [status, out, err] = run(dir, probe);
             fs::remove_all(dir);
-            probed[tag] =
-                o.status == 0 ? "" : "needs " + what + ": " + o.err.substr(0, o.err.find('\n'));
+            probed[tag] = status == 0 ? "" : "needs " + what + ": " + err.substr(0, err.find('\n'));
         }
         if (!probed[tag].empty()) {
             return probed[tag];
@@ -94,7 +88,7 @@ std::string refusal(const std::vector<std::string>& tags) {
 // Longer than any text a run writes over it here, so that a file not truncated shows.
 const std::string kPrecious(1000, '#');
 
-// A run: its name, command, status, output, error and bytes, and what it needs.
+// A run: name, command, status, output, error, bytes; and what it needs.
 class Run : public testing::Test {
   public:
     Run(std::array<std::string, 6> field, std::vector<std::string> tags)
@@ -107,51 +101,48 @@ class Run : public testing::Test {
 };
 
 void Run::TestBody() {
-    const std::string &command = field_[1], &out = field_[3], &err = field_[4];
+    const std::string& command = field_[1];
+    std::string why = refusal(tags_);
     if (FRACTXBM_SANITIZED &&
         std::regex_search(command, std::regex("ulimit -[sv]|unshare|strace|inject"))) {
-        GTEST_SKIP() << "the sanitizers need more stack and address space, /proc, and writes and "
-                        "ptrace of their own";
+        why = "the sanitizers need more stack and address space, /proc, and writes and ptrace";
     }
-    std::string why = refusal(tags_);
     const fs::path dir = fs::temp_directory_path() / ("fractxbm_" + std::to_string(::getpid()));
     fs::create_directories(dir / "d");
     std::ofstream(dir / "keep.xbm") << kPrecious;
     SCOPED_TRACE(command);
-    const Outcome o = why.empty() ? run(dir, command) : Outcome{};
-    // Whatever the status: in a pipeline, the next command's failure hides the 127.
-    const std::string said = o.err + o.out;
-    std::smatch missing;
+    const auto [status, out, err] =
+        why.empty() ? run(dir, command) : std::tuple<int, std::string, std::string>{};
+    std::smatch missing;  // looked for whatever the status: in a pipeline, another hides the 127
+    const std::string said = err + out;
     if (std::regex_search(said, missing, std::regex(".*not found"))) {
         why = "needs a command: " + missing.str();
     }
-    if (!why.empty()) {
-        fs::remove_all(dir);
-        if (std::getenv("CI") != nullptr) {
-            FAIL() << why;  // CI must never pass by checking less
-        }
+    std::istringstream words(command.substr(std::min(command.find("fractxbm "), command.size())));
+    std::string program, name;  // the file that the first fractxbm names
+    words >> program >> name;
+    const std::size_t size = std::stoul(field_[5]);
+    const bool kept = slurp(dir / "keep.xbm") == kPrecious,
+               made_none = std::distance(fs::directory_iterator(dir), {}) == 2;
+    const std::size_t written = size == 0 ? 0 : slurp(dir / name).size();
+    fs::remove_all(dir);
+    if (!why.empty() && std::getenv("CI") != nullptr) {
+        FAIL() << why;  // CI must never pass by checking less
+    } else if (!why.empty()) {
         GTEST_SKIP() << why;
     }
-    EXPECT_EQ(o.status, std::stoi(field_[2]));
-    std::istringstream files(out.starts_with('<') ? out.substr(1) : "");
-    std::string expected = out.empty() || out.starts_with('<') ? "" : out + "\n";
+    EXPECT_EQ(status, std::stoi(field_[2]));
+    const bool from_files = field_[3].starts_with('<');
+    std::istringstream files(from_files ? field_[3].substr(1) : "");
+    std::string expected = from_files || field_[3].empty() ? "" : field_[3] + "\n";
     for (std::string file; files >> file;) {
         expected += slurp(FRACTXBM_TEST_DATA "/" + file);
     }
-    EXPECT_EQ(o.out, expected);
-    EXPECT_EQ(o.err, err.empty() ? "" : err + "\n");
-    // The file that the first fractxbm names.
-    std::istringstream words(command.substr(std::min(command.find("fractxbm "), command.size())));
-    std::string program, name;
-    words >> program >> name;
-    const std::size_t size = std::stoul(field_[5]);
-    EXPECT_TRUE((name == "keep.xbm" && size != 0) || slurp(dir / "keep.xbm") == kPrecious);
-    if (size == 0) {
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 2) << "a new file is left";
-    } else {
-        EXPECT_EQ(slurp(dir / name).size(), size);
-    }
-    fs::remove_all(dir);
+    EXPECT_EQ(out, expected);
+    EXPECT_EQ(err, field_[4].empty() ? "" : field_[4] + "\n");
+    EXPECT_TRUE((name == "keep.xbm" && size != 0) || kept) << "keep.xbm changed";
+    EXPECT_TRUE(size == 0 ? made_none : written == size)
+        << "a new file left, or " << written << " bytes";
 }
 
 // Each run becomes the test Suite.name, under the "## Suite" heading above it. A line continues
