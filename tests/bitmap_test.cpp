@@ -29,6 +29,9 @@ TEST(XbmText, LengthHexAndAnyBuffer) {
         row += "0x" + std::string{"0123456789ABCDEF"[value >> 4], "0123456789ABCDEF"[value & 15]};
         row += value < 255 ? ", " : ",\n";
     }
+    const auto append = [](void* to, const char* data, std::size_t n) {
+        return static_cast<std::string*>(to)->append(data, n), true;
+    };
     for (const std::uint32_t width : {1u, 7u, 8u, 9u, 17u, 64u, 65u, 136u, 2048u}) {
         CBitmap bitmap(width, 3, false);
         for (std::uint32_t x = 0, y = 0; y < 3; x = (x + 1) % width, y += x == 0) {
@@ -42,12 +45,7 @@ TEST(XbmText, LengthHexAndAnyBuffer) {
         EXPECT_TRUE(width < 2048 || text.find(row) != std::string::npos);
         for (const std::size_t size : {kMinXbmBuffer, std::size_t{100}, std::size_t{4096}}) {
             std::string streamed, buffer(size, '\0');
-            EXPECT_TRUE(write_xbm(
-                bitmap, buffer,
-                [](void* to, const char* data, std::size_t n) {
-                    return static_cast<std::string*>(to)->append(data, n), true;
-                },
-                &streamed));
+            EXPECT_TRUE(write_xbm(bitmap, buffer, append, &streamed));
             EXPECT_EQ(streamed, text) << "width " << width << ", buffer " << size;
         }
     }
