@@ -16,15 +16,13 @@ class ReadCommandLine : public testing::TestWithParam<std::string> {};
 
 TEST_P(ReadCommandLine, ReadsOrRefusesAsTyped) {
     const std::size_t equals = GetParam().find(" = ");
-    std::vector<std::string> args = {"fractxbm"};
+    std::vector<std::string> args;
+    args.reserve(8);  // no argument moves once argv points to it
+    std::vector<const char*> argv = {"fractxbm"};
     std::istringstream words(GetParam().substr(0, equals));
     for (std::string word; std::getline(words, word, ' ');) {
         std::replace(word.begin(), word.end(), '_', ' ');
-        args.push_back(word == "~" ? "" : word);
-    }
-    std::vector<const char*> argv;
-    for (const std::string& arg : args) {
-        argv.push_back(arg.c_str());
+        argv.push_back(args.emplace_back(word == "~" ? "" : word).c_str());
     }
     const CommandLine line = read_command_line(static_cast<int>(argv.size()), argv.data());
     const Options& o = line.options;

@@ -31,12 +31,10 @@ std::string trimmed(std::string text) {
     return text.erase(0, text.find_first_not_of(" \n"));
 }
 
-// What every run's bash starts with: fractxbm first in PATH, $DATA the test data, the clock
-// pinned so that the triangle's seed is known. SHELL is pinned too: script(1) runs its command
-// with it, and shells differ in what they say of a job killed by a signal; so is the locale, for
-// the causes' words. $OTHER runs a command as user nobody, without the preloaded clock, which may
-// lie where nobody may not go. `inject CALL FAULT COMMAND...` has CALL fail in COMMAND as FAULT
-// says.
+// Before every run: fractxbm first in PATH, $DATA the test data, the clock pinned for the
+// triangle's seed, SHELL (script(1) runs it; shells differ in what they say of a killed job) and
+// the locale (the causes' words). $OTHER runs a command as user nobody, without the pinned clock
+// (it may lie where nobody may not go); `inject CALL FAULT COMMAND...` has CALL fail as FAULT says.
 const std::string kPrelude = "set -o pipefail\nexport SHELL=/bin/sh LC_ALL=C LD_PRELOAD=" +
                              std::string(FRACTXBM_PINNED_CLOCK) +
                              " PATH=" + fs::path(FRACTXBM_EXE).parent_path().string() + R"(:$PATH
