@@ -18,5 +18,6 @@ BEGIN { RS = "\001" }
   for (n = split("Ecriture Dessin", name, " "); n > 0; n--)
     if (name[n] in shown) phases = phases " " tolower(name[n]) substr(shown[name[n]], 1, 1)
 }
-END { if (trimmed(row) != "") rows = rows "/" trimmed(row); sub(/^ /, "", phases); print phases rows }
+END { if (trimmed(row) != "") rows = rows "/" trimmed(row); sub(/^ /, "", phases)
+  print phases rows }
 function trimmed(s) { sub(/ +$/, "", s); return s }
