@@ -93,14 +93,17 @@ Prepared InPlaceWay::prepare(const WayContext& context) {
                : Prepared::refused;
 }
 
-// The new bytes reach the disk before the old text's tail is cut, so that a power loss never
-// leaves the old text cut short; then the cut, made durable too. The write took the set-ID bits
-// and the capability off: given back, and said when they cannot be.
+// Where the old text is longer, the new bytes reach the disk before its tail is cut, so that a
+// power loss never leaves the old text cut short; then the cut, made durable too. The write took
+// the set-ID bits and the capability off: given back, and said when they cannot be.
 bool InPlaceWay::commit(const WayContext& context) {
     const int fd = file_.get();
     const auto synced = [fd] { return restarted_on_eintr([fd] { return ::fsync(fd); }) == 0; };
+    const auto length = static_cast<off_t>(context.length);
+    const bool cut = info_.st_size > length;
     int not_given = 0;
-    if (!synced() || ::ftruncate(fd, static_cast<off_t>(context.length)) != 0 ||
+    if ((cut && restarted_on_eintr([fd] { return ::fdatasync(fd); }) != 0) ||
+        ::ftruncate(fd, length) != 0 ||
         (not_given = give_back_after_write(fd, info_.st_mode, capability_), !synced())) {
         const int error = errno;
         discard();

@@ -59,8 +59,8 @@ Prepared ReplaceWay::open_old(const WayContext& context) {
     if (old_.get() >= 0 && ::fstat(old_.get(), &opened) == 0) {
         return same_file(opened, facts_.info) ? Prepared::ready : Prepared::again;
     }
-    if (errno == ENOENT) {
-        return Prepared::again;
+    if (errno == ENOENT || errno == ELOOP) {
+        return Prepared::again;  // the name leads elsewhere now
     }
     report(open_failure_line(context.name));
     return Prepared::refused;
