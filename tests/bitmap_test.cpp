@@ -21,14 +21,9 @@ TEST(XbmText, WorkedExampleAndFilledRows) {
 }
 
 // Rows of 1, 2, 3, 8, 9, 17 and 256 bytes, around the encoder's eight-byte shortcut, byte k of row
-// y holding k + y: the text has the length the format gives, every byte value in capital hex, and
-// comes out the same through buffers of any size.
-TEST(XbmText, LengthHexAndAnyBuffer) {
-    std::string row = "{\n";  // the first row of the widest picture
-    for (int value = 0; value < 256; ++value) {
-        row += "0x" + std::string{"0123456789ABCDEF"[value >> 4], "0123456789ABCDEF"[value & 15]};
-        row += value < 255 ? ", " : ",\n";
-    }
+// y holding k + y: the text has the length the format gives and comes out the same through
+// buffers of any size.
+TEST(XbmText, LengthAndAnyBuffer) {
     const auto append = [](void* to, const char* data, std::size_t n) {
         return static_cast<std::string*>(to)->append(data, n), true;
     };
@@ -42,30 +37,11 @@ TEST(XbmText, LengthHexAndAnyBuffer) {
         const std::string text = bitmap.tostr();
         EXPECT_EQ(text.size(), 65 + std::to_string(width).size() + 1 + 6 * ((width + 7) / 8) * 3);
         EXPECT_EQ(text.size(), xbm_text_length(width, 3)) << width;
-        EXPECT_TRUE(width < 2048 || text.find(row) != std::string::npos);
         for (const std::size_t size : {kMinXbmBuffer, std::size_t{100}, std::size_t{4096}}) {
             std::string streamed, buffer(size, '\0');
             EXPECT_TRUE(write_xbm(bitmap, buffer, append, &streamed));
             EXPECT_EQ(streamed, text) << "width " << width << ", buffer " << size;
         }
-    }
-}
-
-// Each operation, on a clear and on a filled row, changes its own bit as named and no other.
-TEST(PixelOperations, EachTouchesOnlyItsOwnBit) {
-    for (std::uint32_t x = 0; x < 22; ++x) {
-        CBitmap bitmap(11, 1, x >= 11);
-        const auto row = [&] { return bitmap.bits.rows[0][0] | bitmap.bits.rows[0][1] << 8; };
-        const int others = row() & ~(1 << x % 11);
-        std::string seen;
-        for (const auto operation :
-             {&CBitmap::set_pixel, &CBitmap::reset_pixel, &CBitmap::reset_pixel,
-              &CBitmap::change_pixel, &CBitmap::change_pixel}) {
-            (bitmap.*operation)(x % 11, 0);
-            seen += bitmap.get_pixel(x % 11, 0) ? '1' : '0';
-            EXPECT_EQ(row() & ~(1 << x % 11), others) << x;
-        }
-        EXPECT_EQ(seen, "10010") << x;
     }
 }
 
