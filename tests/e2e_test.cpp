@@ -61,23 +61,19 @@ std::tuple<int, std::string, std::string> run(const fs::path& dir, const std::st
 std::map<std::string, std::pair<std::string, std::string>> g_facilities;
 
 // Why a run that needs `tags` cannot go ahead here, "" if it can: the first facility refused, or
-// the first tag of no facility that names no command on PATH. Each tag is probed once.
+// the first tag of no facility that names no command on PATH.
 std::string refusal(const std::vector<std::string>& tags) {
-    static std::map<std::string, std::string> probed;
     for (const std::string& tag : tags) {
-        if (!probed.contains(tag)) {
-            const auto [what, probe] = g_facilities.contains(tag)
-                                           ? g_facilities[tag]
-                                           : std::pair{"the command " + tag, "command -v " + tag};
-            const fs::path dir =
-                fs::temp_directory_path() / ("fractxbm_probe_" + std::to_string(::getpid()) + tag);
-            fs::create_directories(dir);
-            const auto [status, out, err] = run(dir, probe);
-            fs::remove_all(dir);
-            probed[tag] = status == 0 ? "" : "needs " + what + ": " + err.substr(0, err.find('\n'));
-        }
-        if (!probed[tag].empty()) {
-            return probed[tag];
+        const auto [what, probe] = g_facilities.contains(tag)
+                                       ? g_facilities[tag]
+                                       : std::pair{"the command " + tag, "command -v " + tag};
+        const fs::path dir =
+            fs::temp_directory_path() / ("fractxbm_probe_" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+        const auto [status, out, err] = run(dir, probe);
+        fs::remove_all(dir);
+        if (status != 0) {
+            return "needs " + what + ": " + err.substr(0, err.find('\n'));
         }
     }
     return "";
