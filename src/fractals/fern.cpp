@@ -128,6 +128,7 @@ class FernDrawing {
   public:
     FernDrawing(CBitmap& bitmap, std::uint32_t points, const DrawingPlan& plan)
         : bitmap_(bitmap),
+          plotter_(bitmap),
           warm_up_(plan.warm_up),
           ranges_{points, plan.range_points, draw_warmed, draw_handed_over, this},
           ends_(ranges_.count()) {}
@@ -137,8 +138,9 @@ class FernDrawing {
   private:
     template <bool kShared>
     Point plot_from(Point p, std::uint32_t state, std::uint32_t count) {
-        // A local, which no pixel's store can be taken to change, unlike the member.
-        CBitmap& bitmap = bitmap_;
+        // Locals, which no pixel's store can be taken to change, unlike the members.
+        const CBitmap& bitmap = bitmap_;
+        const Plotter plotter = plotter_;
         const auto w = static_cast<double>(bitmap.width);
         const auto h = static_cast<double>(bitmap.height);
         const double half_w = w / 2;
@@ -148,8 +150,8 @@ class FernDrawing {
             // products and both quotients worked out side by side: each rounds as it would
             // alone, and the two divisions, the slowest steps of the loop, take one instruction.
             const Pair scaled = (Pair{p.x, p.y} * Pair{w, h}) / Pair{10, 12};
-            plot<kShared>(bitmap, static_cast<std::uint32_t>(half_w + scaled[0]),
-                          static_cast<std::uint32_t>(scaled[1]));
+            plotter.plot<kShared>(static_cast<std::uint32_t>(half_w + scaled[0]),
+                                  static_cast<std::uint32_t>(scaled[1]));
         });
         return p;
     }
@@ -183,6 +185,7 @@ class FernDrawing {
     }
 
     CBitmap& bitmap_;
+    Plotter plotter_;
     std::uint32_t warm_up_;
     RangedDrawing ranges_;
     std::vector<Point> ends_;  // the point after each range

@@ -74,7 +74,7 @@ class TriangleDrawing {
                     const DrawingPlan& plan)
         : running_(numbers),
           base_(numbers),
-          bitmap_(bitmap),
+          plotter_(bitmap),
           warm_up_(plan.warm_up),
           ranges_{points, plan.range_points, draw_warmed, draw_handed_over, this},
           ends_(ranges_.count()) {
@@ -118,10 +118,11 @@ class TriangleDrawing {
                     __builtin_convertvector((Coordinates{point.first, point.second}), Pixel);
                 point = step(point, batch[i]);
             }
-            CBitmap& bitmap = bitmap_;
+            // A local, which no pixel's store can be taken to change, unlike the member.
+            const Plotter plotter = plotter_;
             for (std::size_t i = 0; i < batch.size(); ++i) {
-                plot<kShared>(bitmap, static_cast<std::uint32_t>(pixels[i][0]),
-                              static_cast<std::uint32_t>(pixels[i][1]));
+                plotter.plot<kShared>(static_cast<std::uint32_t>(pixels[i][0]),
+                                      static_cast<std::uint32_t>(pixels[i][1]));
             }
         });
         return point;
@@ -179,7 +180,7 @@ class TriangleDrawing {
     Numbers running_;
     Numbers base_;                  // before the number that moves point 0
     std::uint32_t running_at_ = 0;  // the point whose number running_ stands before
-    CBitmap& bitmap_;
+    Plotter plotter_;
     std::uint32_t warm_up_;
     RangedDrawing ranges_;
     std::vector<Point> ends_;  // the point after each range
