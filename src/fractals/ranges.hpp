@@ -9,6 +9,7 @@
 #include <string>
 
 #include "fractals.hpp"
+#include "system/processors.hpp"
 
 // Points 0 to points - 1, cut into ranges of range_points (the last may be shorter), and how to
 // draw one range.
@@ -83,21 +84,10 @@ class Plotter {
 // told from the calling thread only, after each of its ranges and once at the end.
 void draw_ranges(const RangedDrawing& drawing, unsigned threads, PlotProgress progress);
 
-// Where the kernel tells of the CPU time a process may take; tests point these elsewhere.
-struct CpuSources {
-    std::string cgroups = "/proc/self/cgroup";
-    std::string v2_root = "/sys/fs/cgroup";
-    std::string v1_root = "/sys/fs/cgroup/cpu";
-};
-
 // The threads that a drawing of `points` points is shared among: as many as pay for
 // themselves, at most the processors of the run's affinity and its control groups' CPU quotas
 // (rounded up). One, reading no file, for a drawing too small to share.
 unsigned drawing_threads(std::uint32_t points, const CpuSources& sources = {});
-
-// The CPUs that the quotas of this process's control groups (v1 or v2, this group and those
-// above it) allow, rounded up to a whole one; 0 for no quota.
-unsigned cpu_quota(const CpuSources& sources = {});
 
 // The memory that `threads` threads of a drawing hold beyond the calling one: their stacks.
 std::uint64_t threads_footprint(unsigned threads);

@@ -9,30 +9,9 @@
 #include <string>
 #include <string_view>
 
-namespace {
+#include "control_groups.hpp"
 
-// The whole text of `path`, however long (a process in many control groups with long names has
-// a /proc/self/cgroup of several KiB), or nothing when it cannot be read. The text goes to the
-// heap, never the stack: the check runs first and must fit a stack of a few KiB.
-std::string read_file(const std::string& path) {
-    std::string text;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return text;
-    }
-    // Kernel files report no size, so the text grows until a read finds the end.
-    std::size_t size = 0;
-    text.resize(4096);
-    for (ssize_t got; (got = ::read(fd, text.data() + size, text.size() - size)) > 0;) {
-        size += static_cast<std::size_t>(got);
-        if (size == text.size()) {
-            text.resize(2 * size);
-        }
-    }
-    ::close(fd);
-    text.resize(size);
-    return text;
-}
+namespace {
 
 std::optional<std::uint64_t> parse_number(std::string_view text) {
     text.remove_prefix(std::min(text.find_first_not_of(' '), text.size()));
@@ -45,7 +24,7 @@ std::optional<std::uint64_t> parse_number(std::string_view text) {
 }
 
 std::optional<std::uint64_t> read_value(const std::string& path) {
-    return parse_number(read_file(path));
+    return parse_number(read_kernel_file(path));
 }
 
 // Takes the first line off `text` and returns it, without its line feed.
@@ -88,7 +67,7 @@ constexpr Hierarchy kV1 = {
 // "file " is not "file_dirty "): this runs for every limited group up to the root.
 std::uint64_t droppable_cache(const Hierarchy& h, const std::string& dir) {
     std::uint64_t values[4] = {};
-    const std::string stat = read_file(dir + "/memory.stat");
+    const std::string stat = read_kernel_file(dir + "/memory.stat");
     for (std::string_view text = stat; !text.empty();) {
         const std::string_view line = next_line(text);
         const std::string_view name = line.substr(0, std::min(line.find(' '), line.size()) + 1);
@@ -108,11 +87,7 @@ std::uint64_t droppable_cache(const Hierarchy& h, const std::string& dir) {
 std::optional<std::uint64_t> cgroup_headroom(const Hierarchy& h, const std::string& root,
                                              std::string_view group, std::uint64_t machine) {
     std::optional<std::uint64_t> headroom;
-    if (group == "/") {
-        group = {};
-    }
-    for (;;) {
-        const std::string dir = root + std::string(group);
+    up_to_root(root, group, [&](const std::string& dir) {
         const auto limit = read_value(dir + h.limit_file);
         const auto usage =
             limit && *limit < machine ? read_value(dir + h.usage_file) : std::nullopt;
@@ -121,12 +96,8 @@ std::optional<std::uint64_t> cgroup_headroom(const Hierarchy& h, const std::stri
             const std::uint64_t left = *limit - std::min(*limit, used);
             headroom = std::min(headroom.value_or(left), left);
         }
-        const std::size_t parent = group.find_last_of('/');
-        if (group.empty() || parent == std::string_view::npos) {
-            return headroom;
-        }
-        group = group.substr(0, parent);
-    }
+    });
+    return headroom;
 }
 
 }  // namespace
@@ -135,7 +106,7 @@ std::optional<std::uint64_t> available_memory(const MemorySources& sources) {
     std::optional<std::uint64_t> available;
     std::uint64_t machine = std::numeric_limits<std::uint64_t>::max();
     {
-        const std::string meminfo = read_file(sources.meminfo);
+        const std::string meminfo = read_kernel_file(sources.meminfo);
         if (const auto kib = find_keyed(meminfo, "MemAvailable:")) {
             available = *kib * 1024;
         }
@@ -143,20 +114,13 @@ std::optional<std::uint64_t> available_memory(const MemorySources& sources) {
             machine = *kib * 1024;
         }
     }
-    // Lines of /proc/self/cgroup: "0::/path" for v2, "N:memory:/path" (among others) for v1.
-    const std::string cgroups = read_file(sources.cgroups);
-    for (std::string_view text = cgroups; !text.empty();) {
-        const std::string_view line = next_line(text);
-        std::optional<std::uint64_t> headroom;
-        if (line.starts_with("0::")) {
-            headroom = cgroup_headroom(kV2, sources.v2_root, line.substr(3), machine);
-        } else if (const auto at = line.find(":memory:"); at != std::string_view::npos) {
-            headroom = cgroup_headroom(kV1, sources.v1_root, line.substr(at + 8), machine);
-        }
+    each_group(read_kernel_file(sources.cgroups), "memory", [&](bool v2, std::string_view group) {
+        const auto headroom = v2 ? cgroup_headroom(kV2, sources.v2_root, group, machine)
+                                 : cgroup_headroom(kV1, sources.v1_root, group, machine);
         if (headroom) {
             available = std::min(available.value_or(*headroom), *headroom);
         }
-    }
+    });
     return available;
 }
 
