@@ -111,15 +111,27 @@ class TriangleDrawing {
     // whole pixels by one instruction; below 2^24, they fit a signed 32-bit number.
     template <bool kShared>
     Point plot_from(Numbers& numbers, Point point, std::uint32_t count) {
+        return plotter_.outgrows_cache() ? plot_batches<kShared, true>(numbers, point, count)
+                                         : plot_batches<kShared, false>(numbers, point, count);
+    }
+
+    // As plot_from; with kPrefetch, a bitmap too large for the caches has each pixel's line
+    // asked for as soon as the point is known, a batch ahead of its store.
+    template <bool kShared, bool kPrefetch>
+    Point plot_batches(Numbers& numbers, Point point, std::uint32_t count) {
         std::array<Pixel, kBatch> pixels;
         each_batch(numbers, count, [&](std::span<const std::uint32_t> batch) {
+            // A local, which no pixel's store can be taken to change, unlike the member.
+            const Plotter plotter = plotter_;
             for (std::size_t i = 0; i < batch.size(); ++i) {
                 pixels[i] =
                     __builtin_convertvector((Coordinates{point.first, point.second}), Pixel);
+                if constexpr (kPrefetch) {
+                    plotter.prefetch(static_cast<std::uint32_t>(pixels[i][0]),
+                                     static_cast<std::uint32_t>(pixels[i][1]));
+                }
                 point = step(point, batch[i]);
             }
-            // A local, which no pixel's store can be taken to change, unlike the member.
-            const Plotter plotter = plotter_;
             for (std::size_t i = 0; i < batch.size(); ++i) {
                 plotter.plot<kShared>(static_cast<std::uint32_t>(pixels[i][0]),
                                       static_cast<std::uint32_t>(pixels[i][1]));

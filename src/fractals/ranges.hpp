@@ -72,6 +72,19 @@ class Plotter {
         }
     }
 
+    // Whether the bitmap lies end to end and outgrows a core's own caches (a megabyte, about
+    // the second level's on today's processors), so that asking for a pixel's line ahead of its
+    // store pays for itself.
+    bool outgrows_cache() const {
+        return base_ != nullptr && stride_ * bitmap_.bits.rows.size() > (std::size_t{1} << 20);
+    }
+
+    // Asks for the cache line of pixel (x, y) ahead of its store; for a bitmap that lies end
+    // to end only.
+    void prefetch(std::uint32_t x, std::uint32_t y) const {
+        __builtin_prefetch(base_ + y * stride_ + (x >> 3), 1);
+    }
+
   private:
     CBitmap& bitmap_;
     std::uint8_t* base_ = nullptr;
