@@ -92,8 +92,8 @@ struct Run : testing::Test {
 void Run::TestBody() {
     const std::string& command = field_[1];
     if (FRACTXBM_SANITIZED &&
-        std::regex_search(command, std::regex("ulimit -[sv]|unshare|strace|inject"))) {
-        GTEST_SKIP() << "the sanitizers need more stack and address space, /proc, and ptrace";
+        std::regex_search(command, std::regex("ulimit -[svu]|unshare|strace|inject"))) {
+        GTEST_SKIP() << "the sanitizers need more stack, address space and threads, /proc, and ptrace";
     }
     std::string why = refusal(tags_);
     const fs::path dir = fs::temp_directory_path() / ("fractxbm_" + std::to_string(::getpid()));
