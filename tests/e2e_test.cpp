@@ -93,7 +93,7 @@ void Run::TestBody() {
     const std::string& command = field_[1];
     if (FRACTXBM_SANITIZED &&
         std::regex_search(command, std::regex("ulimit -[svu]|unshare|strace|inject"))) {
-        GTEST_SKIP() << "the sanitizers need more stack, address space and threads, /proc, and ptrace";
+        GTEST_SKIP() << "the sanitizers need more stack, address space, threads, /proc, ptrace";
     }
     std::string why = refusal(tags_);
     const fs::path dir = fs::temp_directory_path() / ("fractxbm_" + std::to_string(::getpid()));
