@@ -88,7 +88,8 @@ Prepared InPlaceWay::prepare(const WayContext& context) {
     }
     capability_ = capability_of(file_.get());
     const auto reusable = static_cast<std::uint64_t>(info_.st_blocks) * 512;
-    return reserve_space(file_.get(), context.length, true, reusable, context.name)
+    return reserve_space(file_.get(), facts_.file_system, context.length, true, reusable,
+                         context.name)
                ? Prepared::ready
                : Prepared::refused;
 }

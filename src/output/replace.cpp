@@ -98,7 +98,7 @@ Prepared ReplaceWay::prepare(const WayContext& context) {
         prepared = make_new(context);
     }
     if (prepared == Prepared::ready &&
-        !reserve_space(made_.get(), context.length, false, 0, context.name)) {
+        !reserve_space(made_.get(), facts_.file_system, context.length, false, 0, context.name)) {
         prepared = Prepared::refused;
     }
     return prepared;

@@ -13,14 +13,14 @@
 
 namespace {
 
-// The largest file that `fd` may grow to: the file-size limit, and FAT's 4 GiB - 1; other file
-// systems say so when asked to reserve.
-std::uint64_t size_limit(int fd) {
+// The largest file that may grow on a file system of this type: the file-size limit, and FAT's
+// 4 GiB - 1; other file systems say so when asked to reserve.
+std::uint64_t size_limit(std::uint32_t file_system) {
     std::uint64_t limit = UINT64_MAX;
     if (rlimit fsize{}; ::getrlimit(RLIMIT_FSIZE, &fsize) == 0 && fsize.rlim_cur != RLIM_INFINITY) {
         limit = fsize.rlim_cur;
     }
-    if (file_system_type(fd) == MSDOS_SUPER_MAGIC) {
+    if (file_system == MSDOS_SUPER_MAGIC) {
         limit = std::min(limit, std::uint64_t{UINT32_MAX});
     }
     return limit;
@@ -28,9 +28,8 @@ std::uint64_t size_limit(int fd) {
 
 // Whether writing over a file's blocks on this file system reuses them. On a copy-on-write file
 // system (btrfs, or XFS with a file that shares its blocks) every block written takes a new one.
-bool writes_over(int fd) {
-    const std::uint32_t type = file_system_type(fd);
-    return type == EXT4_SUPER_MAGIC || type == TMPFS_MAGIC;
+bool writes_over(std::uint32_t file_system) {
+    return file_system == EXT4_SUPER_MAGIC || file_system == TMPFS_MAGIC;
 }
 
 // The free space, in whole blocks, an old file's blocks (`reusable` bytes) counted as room.
@@ -51,15 +50,15 @@ bool fits_in_free_space(int fd, std::uint64_t length, std::uint64_t reusable,
 
 }  // namespace
 
-bool reserve_space(int fd, std::uint64_t length, bool keep_size, std::uint64_t reusable,
-                   const std::string& name) {
-    if (const std::uint64_t limit = size_limit(fd); length > limit) {
+bool reserve_space(int fd, std::uint32_t file_system, std::uint64_t length, bool keep_size,
+                   std::uint64_t reusable, const std::string& name) {
+    if (const std::uint64_t limit = size_limit(file_system); length > limit) {
         report(too_long_line(name) + figures(length, limit, "permis"));
         return false;
     }
     // A rewrite in place over blocks that are not written over needs new ones for all of its
     // text, of which a reservation that keeps the old blocks says nothing.
-    const bool over = writes_over(fd);
+    const bool over = writes_over(file_system);
     if (keep_size && !over && !fits_in_free_space(fd, length, 0, name)) {
         return false;
     }
