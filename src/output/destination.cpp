@@ -72,17 +72,19 @@ bool Destination::begin() {
                       way_);
 }
 
-bool Destination::to_terminal() const {
-    const int fd = std::visit(
+int Destination::fd() const {
+    return std::visit(
         Each{[](std::monostate) { return -1; }, [](const auto& way) { return way.fd(); }}, way_);
-    return fd >= 0 && ::isatty(fd) == 1;
+}
+
+bool Destination::to_terminal() const {
+    const int out = fd();
+    return out >= 0 && ::isatty(out) == 1;
 }
 
 bool Destination::write(const char* data, std::size_t size) {
     assert(state_ == State::prepared);
-    const int fd = std::visit(
-        Each{[](std::monostate) { return -1; }, [](const auto& way) { return way.fd(); }}, way_);
-    if (write_all(fd, data, size)) {
+    if (write_all(fd(), data, size)) {
         return true;
     }
     report(write_failure_line(name_) + cause(errno));

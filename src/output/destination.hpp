@@ -56,6 +56,7 @@ class Destination {
 
     Prepared try_way(std::uint64_t length, void (*waiting)());
     WayContext context(void (*waiting)() = nullptr) const;
+    int fd() const;  // what the way writes to, -1 before it is prepared
 
     std::string name_;
     std::chrono::milliseconds lock_wait_;
